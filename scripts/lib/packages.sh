@@ -1,0 +1,27 @@
+# The Debian packages the build, the tests and the local run need.
+OSTREL_PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    libmariadb-dev mariadb-server mariadb-client
+    libcurl4-openssl-dev libssl-dev openssl ca-certificates
+    nlohmann-json3-dev
+    googletest libgmock-dev libgtest-dev libbenchmark-dev
+    nftables iproute2 iputils-ping
+    xvfb xauth x11-apps imagemagick
+)
+
+# Installs whatever of OSTREL_PACKAGES is missing (as root, or through sudo).
+ostrel_install_packages() {
+    local missing=()
+    local package
+    for package in "${OSTREL_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}

@@ -1,0 +1,46 @@
+-- The three tables of RDP-Ostrel, for MariaDB or MySQL. The program never creates or
+-- alters a table: load this once per database (or per prefix, after renaming the tables
+-- to <prefix>merkliste, <prefix>firewall and <historyprefix>firewall_history).
+--
+--   mariadb ostrel < sql/schema.sql
+
+-- Watch list: one row per failed-logon sighting of an address.
+CREATE TABLE IF NOT EXISTS merkliste (
+    `ID` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT,
+    `IP` VARCHAR(255) NOT NULL,
+    `Zeitstempel` DATETIME NOT NULL,
+    PRIMARY KEY (`ID`),
+    -- the count groups by address within a time window; the purge selects by time
+    KEY `ip_zeitstempel` (`IP`, `Zeitstempel`),
+    KEY `zeitstempel` (`Zeitstempel`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Active blocks. DATETIME (not TIMESTAMP) so that "2099-01-01 00:00:00" and later fit.
+CREATE TABLE IF NOT EXISTS firewall (
+    `ID` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT,
+    `Timestamp` DATETIME NOT NULL,
+    `revoke` DATETIME NOT NULL,
+    `IP` VARCHAR(64) NOT NULL,
+    `Reason` VARCHAR(255) NOT NULL,
+    `Command` VARCHAR(512) NOT NULL,
+    `RQ` VARCHAR(64) NOT NULL,
+    PRIMARY KEY (`ID`),
+    KEY `ip` (`IP`),
+    KEY `revoke` (`revoke`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Released blocks, shared by every instance that uses the same history prefix. Rows are
+-- copied whole from the active table, so `ID` is a plain number here: neither generated
+-- nor unique, since several active tables (and repeated copies) bring in equal IDs.
+CREATE TABLE IF NOT EXISTS firewall_history (
+    `ID` BIGINT UNSIGNED NOT NULL,
+    `Timestamp` DATETIME NOT NULL,
+    `revoke` DATETIME NOT NULL,
+    `IP` VARCHAR(64) NOT NULL,
+    `Reason` VARCHAR(255) NOT NULL,
+    `Command` VARCHAR(512) NOT NULL,
+    `RQ` VARCHAR(64) NOT NULL,
+    KEY `id` (`ID`),
+    KEY `ip` (`IP`),
+    KEY `timestamp` (`Timestamp`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

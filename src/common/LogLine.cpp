@@ -1,0 +1,19 @@
+#include "common/LogLine.h"
+
+#include <ctime>
+
+namespace ostrel {
+
+std::string formatLogLine(std::chrono::system_clock::time_point when, const std::string& message) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto sinceSecond = when - std::chrono::system_clock::from_time_t(seconds);
+    const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 &&
+                          std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count() == 0;
+    char buffer[128];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, midnight ? "%x" : "%x %X", &local);
+    return std::string(buffer, length) + message;
+}
+
+} // namespace ostrel

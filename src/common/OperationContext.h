@@ -1,0 +1,23 @@
+#pragma once
+
+namespace ostrel {
+
+class Settings;
+class IniFile;
+class Operator;
+class AbuseReport;
+namespace platform {
+class FirewallCommand;
+}
+
+// The long-lived pieces that the operator window owns and every operation works with.
+// The operations read settings and switches from here at the moment of use.
+struct OperationContext {
+    Settings& settings;
+    IniFile& ini;
+    Operator& op;
+    platform::FirewallCommand& firewallCommand;
+    AbuseReport& abuseReport;
+};
+
+} // namespace ostrel

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+// The settings store `ini`: the one reader and writer of Config.ini.
+//
+// Paths: "Key" names a key of the default section "RDPOstrel"; "Section\Key" names a key
+// of another section (a leading "\" is ignored, an empty section part means the default).
+// Sections and keys compare without regard to case; the first occurrence of a key counts.
+// The file is read again whenever its modification time changed, rewritten whole after
+// every write outside a batch, and kept in its encoding: a UTF-8, UTF-16LE or UTF-16BE
+// byte-order mark is kept, anything else is Windows-1252 on disk. Texts are UTF-8 here.
+// A read-only file skips writes silently. Every method is safe to call from any thread.
+class IniFile {
+public:
+    static constexpr const char* DefaultSection = "RDPOstrel";
+
+    // Reads the file if it exists (the store is created with the window).
+    explicit IniFile(std::filesystem::path file);
+    // Rewrites the file once more from memory, as the store does at program end.
+    ~IniFile();
+
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+
+    std::string ReadString(const std::string& path, const std::string& defaultValue);
+    // Empty value: 0. Not a whole number: EConvertError.
+    std::int32_t ReadInteger(const std::string& path, std::int32_t defaultValue);
+    // TRUE/YES/Y and FALSE/NO/N in any case; otherwise as a whole number (empty: false).
+    bool ReadBoolean(const std::string& path, bool defaultValue);
+    bool ValueExists(const std::string& path);
+
+    void WriteString(const std::string& path, const std::string& value);
+    void WriteInteger(const std::string& path, std::int32_t value);
+    void WriteBoolean(const std::string& path, bool value);
+
+    // Batches nest; the file is rewritten once when the outermost batch ends.
+    void BeginUpdate();
+    void EndUpdate();
+
+    // Rewrites the file from memory now (also used by the destructor).
+    void UpdateFile();
+
+private:
+    enum class Encoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };
+    struct Line {
+        std::string text;  // the raw (trimmed) line, written back as is when it holds no key
+        std::string key;   // empty for a line without "="
+        std::string value;
+    };
+    struct Section {
+        std::string name;
+        std::vector<Line> lines;
+    };
+
+    void refreshLocked();
+    void loadLocked();
+    void rewriteLocked();
+    Section* findSectionLocked(const std::string& name);
+    Line* findLineLocked(const std::string& path, Section** sectionOut);
+    const Line* lookupLocked(const std::string& path);
+    void writeLocked(const std::string& path, const std::string& value);
+
+    std::filesystem::path m_path;
+    std::mutex m_mutex;
+    std::vector<Section> m_sections;
+    Encoding m_encoding = Encoding::Ansi;
+    bool m_haveTime = false;
+    std::filesystem::file_time_type m_modified{};
+    int m_batch = 0;
+};
+
+} // namespace ostrel

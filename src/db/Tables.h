@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace ostrel {
+
+class Settings;
+
+// The three table names of this moment: prefix + suffix. A prefix may hold only the
+// characters of a plain identifier ([A-Za-z0-9_$]); anything else raises
+// EInvalidIdentifier, since the prefix stands unquoted in every statement.
+struct Tables {
+    std::string merkliste;
+    std::string firewall;
+    std::string firewall_history;
+
+    static Tables fromSettings(const Settings& settings);
+    static Tables fromPrefixes(const std::string& prefix, const std::string& historyPrefix);
+};
+
+// Checks a prefix; raises EInvalidIdentifier naming it when it is not a plain identifier.
+void requirePlainPrefix(const std::string& prefix, const char* settingName);
+
+} // namespace ostrel

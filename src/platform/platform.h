@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+class Operator;
+}
+
+// The operations the guard needs of the operating system, one place for each.
+namespace ostrel::platform {
+
+inline constexpr const char* RdpChannel = "Microsoft-Windows-RemoteDesktopServices-RdpCoreTS/Operational";
+inline constexpr int FailedLogonEventCode = 140;
+
+// The folder of the running executable (Config.ini and Eventlog live there).
+std::filesystem::path executableFolder();
+
+// ---- Event source ----------------------------------------------------------------
+
+// One record as the event source yields it. Absent arrays stay nullopt.
+struct EventRecord {
+    std::int64_t RecordNumber = 0;
+    std::optional<std::vector<std::string>> Data;
+    std::optional<std::vector<std::string>> InsertionStrings;
+};
+
+// Records of one channel with one event code above a record number, newest first.
+class EventSource {
+public:
+    virtual ~EventSource() = default;
+    // Raises EOleException when the source cannot be reached or read.
+    virtual std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) = 0;
+};
+
+// The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
+// one JSON record per line in increasing RecordNumber, read backwards from its end.
+// Lines that cannot be parsed are skipped and counted.
+class ChannelFileSource : public EventSource {
+public:
+    ChannelFileSource(std::filesystem::path folder, std::string channel = RdpChannel,
+                      int eventCode = FailedLogonEventCode);
+    std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
+    // Lines skipped as unparsable by the last call.
+    std::size_t skippedLines() const { return m_skipped; }
+    const std::filesystem::path& file() const { return m_file; }
+
+    static std::filesystem::path fileFor(const std::filesystem::path& folder, const std::string& channel);
+
+private:
+    std::filesystem::path m_file;
+    int m_eventCode;
+    std::size_t m_skipped = 0;
+};
+
+// The default channel folder: "Eventlog" next to the executable.
+std::filesystem::path eventlogFolder();
+
+// ---- Firewall command ------------------------------------------------------------
+
+// Adds and deletes inbound block rules. Calls queue the change and return at once; the
+// changes are carried out in order, and a change that fails is logged to the operator's
+// main pane naming the addresses it could not change. Addresses must be IPv4 or IPv6
+// literals; anything else is refused before it reaches the firewall.
+class FirewallCommand {
+public:
+    virtual ~FirewallCommand() = default;
+    virtual void addRule(const std::string& ruleName, const std::string& address) = 0;
+    virtual void deleteRule(const std::string& ruleName, const std::string& address) = 0;
+    // Waits until every change queued so far has been carried out.
+    virtual void drain() = 0;
+};
+
+struct NftablesOptions {
+    std::string table = "rdp_ostrel";  // table of the program's own (family inet)
+    std::string nftPath = "nft";       // resolved through PATH, never through a shell
+};
+
+// The Linux firewall command: one nftables table with an IPv4 and an IPv6 set and an input
+// chain that drops both; a worker applies queued changes as `nft -f -` batches.
+std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options = {});
+
+// ---- Registry probe, adapter address, COM scope ----------------------------------
+
+// Stand-in for opening the event channel's registry key with full access: opens (creating
+// when needed) the channel folder with write access. True when that succeeded.
+bool probeEventChannel(const std::filesystem::path& folder);
+
+// IPv4 address of the first non-loopback interface that is up, or empty text.
+std::string AdapterIPAddress();
+
+// Initialises COM for the calling thread for its lifetime where the event source needs it;
+// nothing to do on Linux.
+class ComScope {
+public:
+    ComScope() = default;
+    ~ComScope() = default;
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+};
+
+// ---- Addresses -------------------------------------------------------------------
+
+// True for an IPv4 dotted-decimal or IPv6 literal (inet_pton accepts it).
+bool isIpLiteral(const std::string& text);
+bool isIPv6Literal(const std::string& text);
+// True for 127.0.0.0/8, ::1 and IPv4-mapped loopback.
+bool isLoopbackAddress(const std::string& text);
+
+} // namespace ostrel::platform
