@@ -1,0 +1,111 @@
+#include "blocking/Firewall.h"
+
+#include "blocking/AbuseReport.h"
+#include "common/Errors.h"
+#include "common/Operator.h"
+#include "config/Settings.h"
+#include "db/Connection.h"
+#include "db/Tables.h"
+#include "platform/platform.h"
+
+#include <limits>
+
+namespace ostrel {
+
+namespace {
+
+constexpr const char* Quote = "\"";
+
+// Block numbers and lengths are 32-bit; a value beyond that fails the block outright.
+std::int32_t checked32(std::int64_t value) {
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        throw EIntOverflow("Integer overflow");
+    return static_cast<std::int32_t>(value);
+}
+
+// Refuses what must never become a block; true when the address may be blocked.
+bool blockable(Operator& op, const std::string& IP) {
+    if (!platform::isIpLiteral(IP)) {
+        logLine(op, " - Invalid IP address: " + IP + " - not blocked.");
+        return false;
+    }
+    if (platform::isLoopbackAddress(IP)) {
+        logLine(op, " - IP " + IP + " is a local address - not blocked.");
+        return false;
+    }
+    return true;
+}
+
+std::int64_t countOf(Connection& connection, const std::string& table, const std::string& IP) {
+    return connection
+        .execute("SELECT COUNT(ID) AS \"Count\" FROM " + table + " WHERE IP = " + connection.quote(IP))
+        .integer("Count");
+}
+
+std::string extend(OperationContext& context, Connection& connection, const Tables& tables, const std::string& IP,
+                   std::int32_t MinuteModify) {
+    logLine(context.op, " - already listed = several quick attempts = extended block");
+    const std::string revoke = MinuteModify == 0
+                                   ? std::string(Quote) + NoEndRevoke + Quote
+                                   : "DATE_ADD(`revoke`, INTERVAL " + std::to_string(MinuteModify) + " MINUTE)";
+    const std::string update =
+        "UPDATE " + tables.firewall + " SET `revoke` = " + revoke + " WHERE `IP` = " + connection.quote(IP) + ";";
+    if (!context.op.debug())
+        connection.execute(update);
+    return " - Blocktime extendet by " + std::to_string(MinuteModify) + " minutes!";
+}
+
+std::string blockAnew(OperationContext& context, Connection& connection, const Tables& tables,
+                      const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+    Operator& op = context.op;
+    if (op.detailLog())
+        logLine(op, " - Firewall rules will be created ...");
+    const std::int32_t N = checked32(countOf(connection, tables.firewall_history, IP) + 1);
+    const std::string reason = " - Counter: " + std::to_string(N) + " - " + Name;
+    const std::string arguments = addRuleArguments(IP);
+    if (op.detailLog())
+        logLine(op, " - " + arguments);
+    const std::int32_t D = checked32(std::int64_t{N} * MinuteModify);
+    const std::string revoke = MinuteModify == 0 ? std::string(Quote) + NoEndRevoke + Quote
+                                                 : "DATE_ADD(NOW(), INTERVAL " + std::to_string(D) + " MINUTE)";
+    const std::string insert = "INSERT INTO " + tables.firewall +
+                               " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + revoke +
+                               ", " + connection.quote(IP) + ", " + connection.quote(reason) + ", " +
+                               connection.quote("netsh " + arguments) + ", " + connection.quote(Name) + ");";
+    if (!op.debug()) {
+        connection.execute(insert);
+        // The rule follows the row, so a failed insert never leaves a rule behind.
+        context.firewallCommand.addRule(ruleName(IP), IP);
+    }
+    if (context.settings.get(&SettingsValues::Report))
+        context.abuseReport.report(IP);
+    if (op.detailLog())
+        logLine(op, " - Abuse Report Result: " + context.abuseReport.lastResult());
+    return " is blocked for " + std::to_string(D) + " minutes!";
+}
+
+} // namespace
+
+std::string ruleName(const std::string& address) { return "Autoblock_" + address; }
+
+std::string addRuleArguments(const std::string& address) {
+    return "advfirewall firewall add rule name=\"" + ruleName(address) + "\" remoteip=\"" + address +
+           "\" action=block protocol=any dir=in";
+}
+
+std::string deleteRuleArguments(const std::string& address) {
+    return "advfirewall firewall delete rule name=\"" + ruleName(address) + "\" dir=in";
+}
+
+void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+    if (!blockable(context.op, IP))
+        return;
+    const Tables tables = Tables::fromSettings(context.settings);
+    Connection connection(context.settings);
+    const std::string closing = countOf(connection, tables.firewall, IP) > 0
+                                    ? extend(context, connection, tables, IP, MinuteModify)
+                                    : blockAnew(context, connection, tables, Name, IP, MinuteModify);
+    logLine(context.op, " - [" + Name + "] IP " + IP + closing);
+}
+
+} // namespace ostrel

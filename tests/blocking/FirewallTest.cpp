@@ -1,0 +1,229 @@
+#include "blocking/Firewall.h"
+#include "common/Errors.h"
+#include "support/TestContext.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <thread>
+
+namespace ostrel {
+namespace {
+
+using test::RecordingFirewallCommand;
+using test::TestContext;
+using test::TestTables;
+
+class FirewallTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OSTREL_REQUIRE_TEST_DB();
+        m_tables.emplace();
+        m_env = std::make_unique<TestContext>(&*m_tables);
+    }
+
+    TestTables& tables() { return *m_tables; }
+    TestContext& env() { return *m_env; }
+    OperationContext& context() { return m_env->context; }
+
+    void addHistory(const std::string& ip, int rows) {
+        for (int i = 0; i < rows; ++i)
+            tables().exec("INSERT INTO " + tables().history() + " VALUES (" + std::to_string(i + 1) +
+                          ", NOW(), NOW(), \"" + ip + "\", \"r\", \"c\", \"RDP-Block\")");
+    }
+    void addActive(const std::string& ip, const std::string& revoke) {
+        tables().exec("INSERT INTO " + tables().firewall() +
+                      " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + revoke + ", \"" +
+                      ip + "\", \"old reason\", \"old command\", \"RDP-Block\")");
+    }
+    std::int64_t activeRows() { return tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall()); }
+    // Minutes between the block's creation and its end, as the server sees them.
+    std::int64_t blockMinutes(const std::string& ip) {
+        return tables().scalar("SELECT TIMESTAMPDIFF(MINUTE, `Timestamp`, `revoke`) AS value FROM " +
+                               tables().firewall() + " WHERE IP = \"" + ip + "\"");
+    }
+    std::string column(const std::string& ip, const std::string& name) {
+        return tables()
+            .query("SELECT `" + name + "` FROM " + tables().firewall() + " WHERE IP = \"" + ip + "\"")
+            .text(name);
+    }
+    std::vector<RecordingFirewallCommand::Change> commands() { return env().recordingFirewall.changes(); }
+
+    std::optional<TestTables> m_tables;
+    std::unique_ptr<TestContext> m_env;
+};
+
+TEST_F(FirewallTest, NewBlockWritesRowRuleAndLines) {
+    env().op.setDetailLog(true);
+    Firewall(context(), "RDP-Block", "203.0.113.7", 120);
+
+    EXPECT_EQ(blockMinutes("203.0.113.7"), 120);
+    EXPECT_EQ(column("203.0.113.7", "Reason"), " - Counter: 1 - RDP-Block");
+    EXPECT_EQ(column("203.0.113.7", "RQ"), "RDP-Block");
+    const std::string arguments = "advfirewall firewall add rule name=\"Autoblock_203.0.113.7\" "
+                                  "remoteip=\"203.0.113.7\" action=block protocol=any dir=in";
+    EXPECT_EQ(column("203.0.113.7", "Command"), "netsh " + arguments);
+    EXPECT_EQ(column("203.0.113.7", "Command").size(), 98u + 2 * 11) << "98 characters and the address twice";
+    EXPECT_EQ(commands(), (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
+    EXPECT_EQ(env().op.lines(), (std::vector<std::string>{
+                                    " - Firewall rules will be created ...",
+                                    " - " + arguments,
+                                    " - Abuse Report Result: ",
+                                    " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
+                                }));
+}
+
+TEST_F(FirewallTest, BlockLengthGrowsWithHistory) {
+    addHistory("203.0.113.7", 2);
+    addHistory("203.0.113.8", 1); // another address's history does not count
+    Firewall(context(), "Honeypot-Block", "203.0.113.7", 120);
+
+    EXPECT_EQ(blockMinutes("203.0.113.7"), 360);
+    EXPECT_EQ(column("203.0.113.7", "Reason"), " - Counter: 3 - Honeypot-Block");
+    EXPECT_EQ(env().op.lines(),
+              (std::vector<std::string>{" - [Honeypot-Block] IP 203.0.113.7 is blocked for 360 minutes!"}));
+}
+
+TEST_F(FirewallTest, BlockWithoutEnd) {
+    addHistory("2001:db8::7", 1);
+    Firewall(context(), "RDP-Block", "2001:db8::7", 0);
+    EXPECT_EQ(column("2001:db8::7", "revoke"), NoEndRevoke);
+    EXPECT_EQ(column("2001:db8::7", "Reason"), " - Counter: 2 - RDP-Block");
+    EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP 2001:db8::7 is blocked for 0 minutes!"));
+}
+
+TEST_F(FirewallTest, ExtensionMovesRevokeOnly) {
+    struct Case {
+        const char* stored;
+        int minutes;
+        const char* expected; // SQL expression evaluated on the server right after the call
+    };
+    const Case cases[] = {
+        {"\"2030-05-01 10:00:00\"", 120, "\"2030-05-01 12:00:00\""},
+        {"\"2030-05-01 10:00:00\"", 0, "\"2099-01-01 00:00:00\""},
+        {"\"2099-01-01 00:00:00\"", 120, "\"2099-01-01 02:00:00\""},
+        {"\"2020-01-01 00:00:00\"", 30, "\"2020-01-01 00:30:00\""}, // passed, not yet released
+        {"\"2030-05-01 10:00:00\"", -60, "\"2030-05-01 09:00:00\""},
+    };
+    for (const Case& c : cases) {
+        TestTables own;
+        TestContext local(&own);
+        local.settings.set(&SettingsValues::Report, true); // an extension never reports
+        own.exec("INSERT INTO " + own.firewall() +
+                 " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + c.stored +
+                 ", \"203.0.113.7\", \"old reason\", \"old command\", \"RDP-Block\")");
+        Firewall(local.context, "Honeypot-Block", "203.0.113.7", c.minutes);
+
+        SCOPED_TRACE(std::string(c.stored) + " + " + std::to_string(c.minutes));
+        EXPECT_EQ(own.scalar("SELECT `revoke` = " + std::string(c.expected) + " AS value FROM " + own.firewall()), 1);
+        EXPECT_EQ(own.query("SELECT Reason FROM " + own.firewall()).text("Reason"), "old reason");
+        EXPECT_TRUE(local.recordingFirewall.changes().empty());
+        EXPECT_EQ(local.op.lines(), (std::vector<std::string>{
+                                        " - already listed = several quick attempts = extended block",
+                                        " - [Honeypot-Block] IP 203.0.113.7 - Blocktime extendet by " +
+                                            std::to_string(c.minutes) + " minutes!",
+                                    }));
+    }
+}
+
+TEST_F(FirewallTest, DebugCountsButWritesNothing) {
+    env().op.setDebug(true);
+    env().op.setDetailLog(true);
+    addHistory("203.0.113.7", 1);
+    Firewall(context(), "RDP-Block", "203.0.113.7", 120);
+    EXPECT_EQ(activeRows(), 0);
+    EXPECT_TRUE(commands().empty());
+    EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP 203.0.113.7 is blocked for 240 minutes!"))
+        << "the history count ran";
+
+    addActive("203.0.113.8", "\"2030-05-01 10:00:00\"");
+    Firewall(context(), "RDP-Block", "203.0.113.8", 120);
+    EXPECT_EQ(column("203.0.113.8", "revoke"), "2030-05-01 10:00:00");
+    EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP 203.0.113.8 - Blocktime extendet by 120 minutes!"));
+
+    // The counts need the tables: a missing table fails even in Debug.
+    tables().exec("DROP TABLE " + tables().history());
+    EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.9", 120), EDatabaseError);
+}
+
+TEST_F(FirewallTest, OverflowFailsBeforeAnyInsert) {
+    addHistory("203.0.113.7", 1);
+    EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.7", INT_MAX), EIntOverflow);
+    EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.7", INT_MIN), EIntOverflow);
+    EXPECT_EQ(activeRows(), 0);
+    EXPECT_TRUE(commands().empty());
+    // The same length fits for a first block.
+    Firewall(context(), "RDP-Block", "203.0.113.8", INT_MAX / 2);
+    EXPECT_EQ(activeRows(), 1);
+}
+
+TEST_F(FirewallTest, AddressesThatMustNotBecomeBlocks) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"not-an-address", " - Invalid IP address: not-an-address - not blocked."},
+        {"203.0.113.7\"; DROP TABLE x; --", " - Invalid IP address: 203.0.113.7\"; DROP TABLE x; -- - not blocked."},
+        {"", " - Invalid IP address:  - not blocked."},
+        {"203.0.113.7 ", " - Invalid IP address: 203.0.113.7  - not blocked."},
+        {"127.0.0.1", " - IP 127.0.0.1 is a local address - not blocked."},
+        {"127.8.9.10", " - IP 127.8.9.10 is a local address - not blocked."},
+        {"::1", " - IP ::1 is a local address - not blocked."},
+    };
+    env().settings.set(&SettingsValues::Report, true);
+    for (const auto& [address, line] : cases) {
+        env().op.clear();
+        Firewall(context(), "RDP-Block", address, 120);
+        EXPECT_EQ(env().op.lines(), std::vector<std::string>{line}) << address;
+    }
+    EXPECT_EQ(activeRows(), 0);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(FirewallTest, HostileReasonNameIsStoredExactly) {
+    const std::string name = "x\"); DELETE FROM " + tables().firewall() + "; -- 'quote' \\ \n end";
+    Firewall(context(), name, "203.0.113.7", 5);
+    Firewall(context(), "RDP-Block", "203.0.113.8", 5);
+    EXPECT_EQ(activeRows(), 2);
+    EXPECT_EQ(column("203.0.113.7", "RQ"), name);
+    EXPECT_EQ(column("203.0.113.7", "Reason"), " - Counter: 1 - " + name);
+}
+
+TEST_F(FirewallTest, BadPrefixOrPortFailsBeforeConnecting) {
+    env().settings.set(&SettingsValues::SQLTBLPrefix, "x;DROP");
+    EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.7", 5), EInvalidIdentifier);
+    tables().applyTo(env().settings);
+    env().settings.set(&SettingsValues::SQLPort, "3306a");
+    EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.7", 5), EConvertError);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(FirewallTest, ConcurrentBlocksOfSameAndDifferentAddresses) {
+    constexpr int Threads = 8;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int i = 0; i < Threads; ++i)
+        threads.emplace_back([&, i] {
+            try {
+                // Even threads share one address, odd ones each have their own.
+                const std::string ip = i % 2 == 0 ? "203.0.113.50" : "198.51.100." + std::to_string(i);
+                Firewall(context(), "Honeypot-Block", ip, 60);
+            } catch (...) {
+                ++failures;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    for (int i = 1; i < Threads; i += 2)
+        EXPECT_EQ(blockMinutes("198.51.100." + std::to_string(i)), 60);
+    // Racing calls for one address may both find no row; every row is a whole block.
+    const auto shared = tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() +
+                                        " WHERE IP = \"203.0.113.50\"");
+    EXPECT_GE(shared, 1);
+    EXPECT_LE(shared, Threads / 2);
+    EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() +
+                              " WHERE IP = \"203.0.113.50\" AND Reason = \" - Counter: 1 - Honeypot-Block\""),
+              shared);
+    EXPECT_EQ(env().op.lines().size(), static_cast<std::size_t>(Threads + (Threads / 2 - shared)));
+}
+
+} // namespace
+} // namespace ostrel
