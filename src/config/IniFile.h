@@ -36,6 +36,7 @@ public:
     std::int32_t ReadInteger(const std::string& path, std::int32_t defaultValue);
     // TRUE/YES/Y and FALSE/NO/N in any case; otherwise as a whole number (empty: false).
     bool ReadBoolean(const std::string& path, bool defaultValue);
+    // True when the key is present, also with an empty value.
     bool ValueExists(const std::string& path);
 
     void WriteString(const std::string& path, const std::string& value);
@@ -46,14 +47,16 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
-    // Rewrites the file from memory now (also used by the destructor).
+    // Rewrites the file from memory now (also used by the destructor). Skipped for a
+    // read-only file, and when there is neither a file nor anything to put into one.
     void UpdateFile();
 
 private:
     enum class Encoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };
     struct Line {
-        std::string text;  // the raw (trimmed) line, written back as is when it holds no key
-        std::string key;   // empty for a line without "="
+        bool entry = false; // holds "=": a key with its value
+        std::string text;   // a line without "=", trimmed, written back as is
+        std::string key;
         std::string value;
     };
     struct Section {
@@ -61,11 +64,14 @@ private:
         std::vector<Line> lines;
     };
 
+    // Reads the file again when it changed on disk, empties memory when it is gone.
     void refreshLocked();
-    void loadLocked();
+    void parseLocked(const std::string& bytes);
+    std::string renderLocked() const;
     void rewriteLocked();
+    bool readOnlyLocked() const;
     Section* findSectionLocked(const std::string& name);
-    Line* findLineLocked(const std::string& path, Section** sectionOut);
+    // The entry a path names, after the check for changes (outside a batch).
     const Line* lookupLocked(const std::string& path);
     void writeLocked(const std::string& path, const std::string& value);
 
@@ -73,8 +79,11 @@ private:
     std::mutex m_mutex;
     std::vector<Section> m_sections;
     Encoding m_encoding = Encoding::Ansi;
+    // Identity of the content last read: a change of either means the file changed, as a
+    // coarse timestamp alone could miss a quick edit.
     bool m_haveTime = false;
     std::filesystem::file_time_type m_modified{};
+    std::uintmax_t m_size = 0;
     int m_batch = 0;
 };
 

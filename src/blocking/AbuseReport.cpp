@@ -1,0 +1,55 @@
+#include "blocking/AbuseReport.h"
+
+#include "blocking/HttpGet.h"
+#include "common/Errors.h"
+#include "common/Operator.h"
+#include "config/Settings.h"
+
+namespace ostrel {
+
+AbuseReport::AbuseReport(const Settings& settings, Operator& op) : m_settings(settings), m_op(op) {}
+
+void AbuseReport::report(const std::string& address) {
+    if (m_op.detailLog())
+        logLine(m_op, " - Reporting (call to reporting-script) started ... ");
+    const std::string url = m_settings.get(&SettingsValues::AbuseReportRDPURL) +
+                            "&KEY=" + m_settings.get(&SettingsValues::AbuseKEY) + "&IP=" + address;
+    setLastResult("0");
+    if (m_op.detailLog())
+        logLine(m_op, " - " + url);
+
+    HttpGetOptions options{UserAgent, 0, 0};
+    {
+        std::lock_guard lock(m_mutex);
+        options.connectTimeoutMs = m_connectMs;
+        options.totalTimeoutMs = m_totalMs;
+    }
+    try {
+        std::string body = httpGet(url, options);
+        setLastResult(body);
+        // The body of this report, not whatever a concurrent report has set since.
+        if (m_op.detailLog())
+            logLine(m_op, " - Abuse Result: " + body);
+    } catch (const std::exception& error) {
+        logLine(m_op, std::string(" - Ausnahme aufgetreten: ") + errorTypeName(error));
+        logLine(m_op, std::string(" - Fehlermeldung: ") + error.what());
+    }
+}
+
+std::string AbuseReport::lastResult() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastResult;
+}
+
+void AbuseReport::setTimeouts(long connectMs, long totalMs) {
+    std::lock_guard lock(m_mutex);
+    m_connectMs = connectMs;
+    m_totalMs = totalMs;
+}
+
+void AbuseReport::setLastResult(std::string value) {
+    std::lock_guard lock(m_mutex);
+    m_lastResult = std::move(value);
+}
+
+} // namespace ostrel

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace ostrel {
+
+struct HttpGetOptions {
+    std::string userAgent;
+    long connectTimeoutMs = 0;
+    long totalTimeoutMs = 0;
+};
+
+// One HTTP/1.1 GET of the address exactly as given (nothing encoded), over TLS for https,
+// with its own client that lives for this call only. Redirects are not followed. Returns the
+// body of a 2xx reply; every other outcome raises one of the kinds of HttpErrors.h.
+std::string httpGet(const std::string& url, const HttpGetOptions& options);
+
+} // namespace ostrel

@@ -1,0 +1,213 @@
+#include "IniTestFiles.h"
+#include "config/IniFile.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ostrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class IniFileLifecycle : public ::testing::Test {
+protected:
+    fs::path file() const { return m_folder / "Config.ini"; }
+    TempFolder m_folder;
+};
+
+TEST_F(IniFileLifecycle, AnOutsideEditIsReadAtTheNextAccess) {
+    writeBytes(file(), "[RDPOstrel]\nA=1\nB=1\n");
+    IniFile ini(file());
+    EXPECT_EQ(ini.ReadString("A", ""), "1");
+
+    // Same size, so only the modification time tells.
+    editOutside(file(), "[RDPOstrel]\nA=2\nB=1\n");
+    EXPECT_EQ(ini.ReadString("A", ""), "2");
+
+    // An edit within one tick of a coarse file clock leaves the time as it was; the size tells.
+    const auto time = fs::last_write_time(file());
+    writeBytes(file(), "[RDPOstrel]\nA=33\nB=1\n");
+    fs::last_write_time(file(), time);
+    EXPECT_EQ(ini.ReadString("A", ""), "33");
+    EXPECT_TRUE(ini.ValueExists("B"));
+}
+
+TEST_F(IniFileLifecycle, AnUnchangedFileIsNotReadAgain) {
+    writeBytes(file(), "[RDPOstrel]\nA=1\n");
+    IniFile ini(file());
+    EXPECT_EQ(ini.ReadString("A", ""), "1");
+    const auto time = fs::last_write_time(file());
+    writeBytes(file(), "[RDPOstrel]\nA=2\n");
+    fs::last_write_time(file(), time);
+    EXPECT_EQ(ini.ReadString("A", ""), "1") << "same time and size: memory counts";
+}
+
+TEST_F(IniFileLifecycle, AWriteAfterAnOutsideEditKeepsTheOtherEditedKeys) {
+    writeBytes(file(), "[RDPOstrel]\nSQLServer=old\nAbuseKEY=old\n");
+    IniFile ini(file());
+    EXPECT_EQ(ini.ReadString("SQLServer", ""), "old");
+    editOutside(file(), "[RDPOstrel]\nSQLServer=hand\nAbuseKEY=hand\n");
+    ini.WriteString("SQLServer", "dialog");
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nSQLServer=dialog\r\nAbuseKEY=hand\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, AVanishedFileEmptiesMemory) {
+    writeBytes(file(), "[RDPOstrel]\nA=1\nB=1\n");
+    IniFile ini(file());
+    EXPECT_EQ(ini.ReadString("A", ""), "1");
+    fs::remove(file());
+    EXPECT_EQ(ini.ReadString("A", "default"), "default");
+    EXPECT_FALSE(ini.ValueExists("B"));
+    ini.WriteString("C", "3");
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nC=3\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, TheFileIsReadBackOnceAfterARewrite) {
+    IniFile ini(file());
+    ini.WriteString("A", "  blanks  ");
+    ini.WriteString("B", "1");
+    // The first rewrite is read back at the second write, so memory holds the trimmed value.
+    EXPECT_EQ(ini.ReadString("A", ""), "blanks");
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nA=blanks\r\nB=1\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, AReadOnlyFileSkipsWritesAndKeepsReading) {
+    const std::string content = "; kept while read-only\n[RDPOstrel]\nA=1\n";
+    writeBytes(file(), content);
+    fs::permissions(file(), fs::perms::owner_read | fs::perms::group_read);
+    {
+        IniFile ini(file());
+        EXPECT_NO_THROW(ini.WriteString("A", "2"));
+        EXPECT_NO_THROW(ini.WriteInteger("B", 3));
+        ini.BeginUpdate();
+        ini.WriteBoolean("C", true);
+        ini.EndUpdate();
+        ini.UpdateFile();
+        EXPECT_EQ(ini.ReadString("A", ""), "1");
+        EXPECT_FALSE(ini.ValueExists("B"));
+        EXPECT_EQ(readBytes(file()), content);
+    }
+    EXPECT_EQ(readBytes(file()), content) << "the final rewrite must be skipped too";
+
+    fs::permissions(file(), fs::perms::owner_write, fs::perm_options::add);
+    IniFile ini(file());
+    ini.WriteString("A", "2");
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nA=2\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, AMissingFolderIsCreated) {
+    const fs::path nested = m_folder.path() / "a" / "b" / "Config.ini";
+    IniFile ini(nested);
+    ini.WriteString("Layout\\Left", "10");
+    EXPECT_EQ(readBytes(nested), "[Layout]\r\nLeft=10\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, AFailedRewriteIsNotReported) {
+    // A regular file where the folder should be: neither the folder nor the file can be made.
+    writeBytes(m_folder / "blocked", "");
+    IniFile ini(m_folder / "blocked" / "Config.ini");
+    EXPECT_NO_THROW(ini.WriteString("A", "1"));
+    EXPECT_NO_THROW(ini.UpdateFile());
+    EXPECT_EQ(ini.ReadString("A", "default"), "default");
+}
+
+TEST_F(IniFileLifecycle, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsPermissions) {
+    {
+        IniFile ini(file());
+        ini.WriteString("SQLPasswort", "secret");
+    }
+    EXPECT_EQ(fs::status(file()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    const auto shared = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(file(), shared);
+    IniFile ini(file());
+    ini.WriteString("SQLPasswort", "other");
+    EXPECT_EQ(fs::status(file()).permissions() & fs::perms::all, shared);
+}
+
+TEST_F(IniFileLifecycle, ABatchRewritesOnceWhenTheOutermostEnds) {
+    writeBytes(file(), "[RDPOstrel]\nA=0\n");
+    IniFile ini(file());
+    ini.BeginUpdate();
+    ini.BeginUpdate();
+    ini.WriteString("Layout\\Left", "1");
+    ini.WriteString("Layout\\Top", "2");
+    ini.EndUpdate();
+    ini.WriteString("Layout\\Width", "3");
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\nA=0\n") << "rewritten inside the batch";
+    EXPECT_EQ(ini.ReadString("Layout\\Top", ""), "2");
+    ini.EndUpdate();
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nA=0\r\n\r\n[Layout]\r\nLeft=1\r\nTop=2\r\nWidth=3\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, ABatchChecksTheFileOnceAtItsStart) {
+    writeBytes(file(), "[RDPOstrel]\nA=1\nB=1\n");
+    IniFile ini(file());
+    editOutside(file(), "[RDPOstrel]\nA=2\nB=1\n");
+    ini.BeginUpdate();
+    EXPECT_EQ(ini.ReadString("A", ""), "2") << "an edit before the batch counts";
+    editOutside(file(), "[RDPOstrel]\nA=3\nB=3\n");
+    EXPECT_EQ(ini.ReadString("B", ""), "1") << "no check inside the batch";
+    ini.WriteString("A", "4");
+    ini.EndUpdate();
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nA=4\r\nB=1\r\n\r\n") << "the last rewrite wins";
+}
+
+TEST_F(IniFileLifecycle, ExtraEndUpdatesDoNotLeaveTheCounterBelowZero) {
+    IniFile ini(file());
+    ini.EndUpdate();
+    ini.EndUpdate();
+    EXPECT_FALSE(fs::exists(file()));
+    ini.BeginUpdate();
+    ini.WriteString("A", "1");
+    EXPECT_FALSE(fs::exists(file())) << "the batch must still be open";
+    ini.EndUpdate();
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nA=1\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, TheDestructorRewritesFromMemory) {
+    writeBytes(file(), "; comment\n[RDPOstrel]\nA=1\n");
+    {
+        IniFile ini(file());
+        EXPECT_EQ(ini.ReadString("A", ""), "1");
+        // A change after the last access is lost: the end writes memory.
+        editOutside(file(), "[RDPOstrel]\nA=2\n");
+    }
+    EXPECT_EQ(readBytes(file()), "[RDPOstrel]\r\nA=1\r\n\r\n");
+}
+
+TEST_F(IniFileLifecycle, TheDestructorCreatesNoFileFromNothing) {
+    {
+        IniFile ini(file());
+        EXPECT_FALSE(ini.ValueExists("A"));
+    }
+    EXPECT_FALSE(fs::exists(file()));
+}
+
+TEST_F(IniFileLifecycle, ThreadsWritingAndReadingAtOnceLoseNothing) {
+    IniFile ini(file());
+    constexpr int Threads = 4;
+    constexpr int Keys = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&ini, t] {
+            for (int k = 0; k < Keys; ++k) {
+                const std::string path = "T" + std::to_string(t) + "\\K" + std::to_string(k);
+                ini.WriteInteger(path, k);
+                EXPECT_EQ(ini.ReadInteger(path, -1), k);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    IniFile reread(file());
+    for (int t = 0; t < Threads; ++t)
+        for (int k = 0; k < Keys; ++k)
+            EXPECT_EQ(reread.ReadInteger("T" + std::to_string(t) + "\\K" + std::to_string(k), -1), k);
+}
+
+} // namespace
+} // namespace ostrel::test

@@ -1,0 +1,313 @@
+#include "support/HttpTestServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <poll.h>
+#include <stdexcept>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace ostrel::test {
+
+namespace {
+
+template <auto Free> struct OpenSslFree {
+    template <typename T> void operator()(T* object) const noexcept { Free(object); }
+};
+using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, OpenSslFree<SSL_free>>;
+using X509Ptr = std::unique_ptr<X509, OpenSslFree<X509_free>>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error("HttpTestServer: " + what);
+}
+
+std::uint16_t boundPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        fail("getsockname");
+    return ntohs(address.sin_port);
+}
+
+int bindLoopback() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fail("socket");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        fail("bind");
+    }
+    return fd;
+}
+
+// Both ends of one connection, plain or TLS. Every wait also ends when the server stops.
+class Stream {
+public:
+    Stream(int fd, int stopFd, SSL* ssl) : m_fd(fd), m_stopFd(stopFd), m_ssl(ssl) {}
+
+    bool handshake() {
+        if (!m_ssl)
+            return true;
+        SSL_set_fd(m_ssl, m_fd);
+        return SSL_accept(m_ssl) == 1;
+    }
+
+    // Bytes read, or 0 on end of stream, error or stop.
+    std::size_t read(char* buffer, std::size_t size) {
+        if (!(m_ssl && SSL_pending(m_ssl) > 0) && !waitReadable())
+            return 0;
+        const long got = m_ssl ? SSL_read(m_ssl, buffer, static_cast<int>(size)) : ::recv(m_fd, buffer, size, 0);
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+
+    void writeAll(const std::string& data) {
+        std::size_t done = 0;
+        while (done < data.size()) {
+            const long sent = m_ssl ? SSL_write(m_ssl, data.data() + done, static_cast<int>(data.size() - done))
+                                    : ::send(m_fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            if (sent <= 0)
+                return;
+            done += static_cast<std::size_t>(sent);
+        }
+        if (m_ssl)
+            SSL_shutdown(m_ssl);
+    }
+
+    // Until the client closes or the server stops.
+    void holdOpen() {
+        char scratch[256];
+        while (read(scratch, sizeof scratch) > 0) {
+        }
+    }
+
+private:
+    bool waitReadable() {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0)
+            if (errno != EINTR)
+                return false;
+        return (fds[1].revents & POLLIN) == 0;
+    }
+
+    int m_fd;
+    int m_stopFd;
+    SSL* m_ssl;
+};
+
+HttpRequest parseRequest(const std::string& head) {
+    HttpRequest request;
+    std::size_t lineEnd = head.find("\r\n");
+    request.requestLine = head.substr(0, lineEnd);
+    while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
+        const std::size_t start = lineEnd + 2;
+        lineEnd = head.find("\r\n", start);
+        const std::string line = head.substr(start, lineEnd - start);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        const std::size_t valueStart = line.find_first_not_of(' ', colon + 1);
+        request.headers.emplace_back(line.substr(0, colon),
+                                     valueStart == std::string::npos ? "" : line.substr(valueStart));
+    }
+    return request;
+}
+
+std::string formatReply(const HttpReply& reply) {
+    std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " " + reply.reason + "\r\n";
+    for (const auto& [name, value] : reply.headers)
+        text += name + ": " + value + "\r\n";
+    text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+    return text + reply.body;
+}
+
+} // namespace
+
+// A server context with a fresh self-signed certificate for 127.0.0.1.
+class HttpTestServer::TlsContext {
+public:
+    TlsContext() {
+        EvpPkeyPtr key(EVP_EC_gen("P-256"));
+        X509Ptr cert(X509_new());
+        if (!key || !cert)
+            fail("key or certificate");
+        X509_set_version(cert.get(), 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
+        X509_set_pubkey(cert.get(), key.get());
+        X509_NAME* name = X509_get_subject_name(cert.get());
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1,
+                                   -1, 0);
+        X509_set_issuer_name(cert.get(), name);
+        if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
+            fail("signing the certificate");
+        m_context.reset(SSL_CTX_new(TLS_server_method()));
+        if (!m_context || SSL_CTX_use_certificate(m_context.get(), cert.get()) != 1 ||
+            SSL_CTX_use_PrivateKey(m_context.get(), key.get()) != 1)
+            fail("TLS context");
+    }
+
+    SslPtr newSession() const { return SslPtr(SSL_new(m_context.get())); }
+
+private:
+    SslCtxPtr m_context;
+};
+
+std::optional<std::string> HttpRequest::header(const std::string& name) const {
+    for (const auto& [key, value] : headers)
+        if (strcasecmp(key.c_str(), name.c_str()) == 0)
+            return value;
+    return std::nullopt;
+}
+
+HttpTestServer::HttpTestServer(HttpReply reply, Transport transport)
+    : HttpTestServer([reply = std::move(reply)](const HttpRequest&) { return std::optional<HttpReply>(reply); },
+                     transport) {}
+
+HttpTestServer::HttpTestServer(HttpResponder responder, Transport transport)
+    : m_responder(std::move(responder)), m_transport(transport) {
+    if (transport == Transport::Tls) {
+        // A TLS peer that hangs up mid-write must not end the test process.
+        std::signal(SIGPIPE, SIG_IGN);
+        m_tls = std::make_unique<TlsContext>();
+    }
+    if (::pipe2(m_stopPipe, O_CLOEXEC) != 0)
+        fail("pipe");
+    m_listenFd = bindLoopback();
+    if (::listen(m_listenFd, 64) != 0)
+        fail("listen");
+    m_port = boundPort(m_listenFd);
+    m_acceptThread = std::thread([this] { acceptLoop(); });
+}
+
+HttpTestServer::~HttpTestServer() {
+    stop();
+    for (int fd : {m_listenFd, m_stopPipe[0], m_stopPipe[1]})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+HttpResponder HttpTestServer::silent() {
+    return [](const HttpRequest&) { return std::optional<HttpReply>(); };
+}
+
+std::string HttpTestServer::baseUrl() const {
+    return std::string(m_transport == Transport::Tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port);
+}
+
+std::vector<HttpRequest> HttpTestServer::requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+std::size_t HttpTestServer::connections() const {
+    std::lock_guard lock(m_mutex);
+    return m_connections;
+}
+
+bool HttpTestServer::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
+}
+
+bool HttpTestServer::waitForConnections(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_connections >= count; });
+}
+
+void HttpTestServer::stop() {
+    if (!m_acceptThread.joinable())
+        return;
+    // The byte stays unread, so every poll on the pipe sees it.
+    [[maybe_unused]] const auto written = ::write(m_stopPipe[1], "x", 1);
+    m_acceptThread.join();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(m_mutex);
+        threads.swap(m_connectionThreads);
+    }
+    for (auto& thread : threads)
+        thread.join();
+}
+
+void HttpTestServer::acceptLoop() {
+    for (;;) {
+        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents & POLLIN)
+            return;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard lock(m_mutex);
+        ++m_connections;
+        m_connectionThreads.emplace_back([this, fd] { serve(fd); });
+        m_changed.notify_all();
+    }
+}
+
+void HttpTestServer::serve(int rawFd) {
+    FileDescriptor fd(rawFd);
+    SslPtr ssl = m_tls ? m_tls->newSession() : nullptr;
+    Stream stream(fd.get(), m_stopPipe[0], ssl.get());
+    if (!stream.handshake())
+        return;
+
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        const std::size_t got = stream.read(buffer, sizeof buffer);
+        if (got == 0)
+            return;
+        head.append(buffer, got);
+    }
+    const HttpRequest request = parseRequest(head.substr(0, head.find("\r\n\r\n") + 2));
+    {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+        m_changed.notify_all();
+    }
+    if (std::optional<HttpReply> reply = m_responder(request))
+        stream.writeAll(formatReply(*reply));
+    else
+        stream.holdOpen();
+}
+
+RefusingPort::RefusingPort() : m_fd(bindLoopback()), m_port(boundPort(m_fd)) {}
+
+RefusingPort::~RefusingPort() {
+    ::close(m_fd);
+}
+
+} // namespace ostrel::test
