@@ -1,0 +1,64 @@
+#include "platform/linux/ReverseLineReader.h"
+
+#include "platform/linux/ChannelFileError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace ostrel::platform {
+
+ReverseLineReader::ReverseLineReader(int fd, std::uint64_t fileSize, std::filesystem::path file, std::size_t blockSize)
+    : m_fd(fd), m_file(std::move(file)), m_blockSize(blockSize), m_bufferOffset(fileSize) {
+    // Whatever follows the last "\n" (nothing, for a file that ends in one) is a line still being appended.
+    previousLine();
+}
+
+std::optional<std::string_view> ReverseLineReader::previousLine() {
+    if (m_atStart)
+        return std::nullopt;
+    for (;;) {
+        const char* data = m_buffer.data();
+        if (m_unread > 0) {
+            if (const void* found = ::memrchr(data, '\n', m_unread)) {
+                const std::size_t lineStart = static_cast<const char*>(found) - data + 1;
+                const std::string_view line(data + lineStart, m_unread - lineStart);
+                m_unread = lineStart - 1;
+                return line;
+            }
+        }
+        if (!readBlockBefore()) {
+            m_atStart = true;
+            return std::string_view(data, m_unread);
+        }
+    }
+}
+
+bool ReverseLineReader::readBlockBefore() {
+    if (m_bufferOffset == 0)
+        return false;
+    const std::size_t blockLength = static_cast<std::size_t>(std::min<std::uint64_t>(m_blockSize, m_bufferOffset));
+    // The unread part is at most the beginning of one line; it moves behind the new block.
+    if (m_buffer.size() < blockLength + m_unread)
+        m_buffer.resize(std::max(blockLength + m_unread, 2 * m_buffer.size()));
+    std::memmove(m_buffer.data() + blockLength, m_buffer.data(), m_unread);
+
+    const std::uint64_t blockOffset = m_bufferOffset - blockLength;
+    std::size_t done = 0;
+    while (done < blockLength) {
+        const ssize_t got =
+            ::pread(m_fd, m_buffer.data() + done, blockLength - done, static_cast<off_t>(blockOffset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw channelFileError("read", m_file, errno);
+        if (got == 0)
+            throw channelFileError("read", m_file, EIO); // the file shrank while it was read
+        done += static_cast<std::size_t>(got);
+    }
+    m_bufferOffset = blockOffset;
+    m_unread += blockLength;
+    return true;
+}
+
+} // namespace ostrel::platform

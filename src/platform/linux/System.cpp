@@ -1,0 +1,73 @@
+#include "common/Errors.h"
+#include "platform/platform.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <memory>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace ostrel::platform {
+namespace {
+
+struct InterfaceListRelease {
+    void operator()(ifaddrs* list) const { ::freeifaddrs(list); }
+};
+using InterfaceList = std::unique_ptr<ifaddrs, InterfaceListRelease>;
+
+} // namespace
+
+std::filesystem::path executableFolder() {
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        throw EInOutError("Cannot find the program's own file: " + error.message());
+    return executable.parent_path();
+}
+
+std::filesystem::path eventlogFolder() {
+    return executableFolder() / "Eventlog";
+}
+
+std::filesystem::path ChannelFileSource::fileFor(const std::filesystem::path& folder, const std::string& channel) {
+    std::string name;
+    name.reserve(channel.size() + 8);
+    for (char c : channel) {
+        if (c == '/')
+            name += "%4"; // how the event log itself names a channel's file
+        else
+            name += c;
+    }
+    return folder / (name + ".jsonl");
+}
+
+bool probeEventChannel(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder, error))
+        return false;
+    // Root passes every permission check; access() still reports a read-only file system.
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string AdapterIPAddress() {
+    ifaddrs* first = nullptr;
+    if (::getifaddrs(&first) != 0)
+        return {};
+    const InterfaceList interfaces(first);
+    for (const ifaddrs* entry = first; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
+            continue;
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
+            return text;
+    }
+    return {};
+}
+
+} // namespace ostrel::platform
