@@ -8,7 +8,10 @@
 namespace ostrel {
 
 std::string notAnIntegerMessage(std::string_view text) {
-    return "'" + std::string(text) + "' ist kein gültiger Integerwert";
+    std::string message = "'";
+    message.append(text);
+    message.append("' ist kein gültiger Integerwert");
+    return message;
 }
 
 std::int32_t StrToInt(std::string_view text) {
