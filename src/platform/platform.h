@@ -78,6 +78,7 @@ public:
 struct NftablesOptions {
     std::string table = "rdp_ostrel";  // table of the program's own (family inet)
     std::string nftPath = "nft";       // resolved through PATH, never through a shell
+    std::string netns;                 // when set, nft runs inside this named network namespace (`ip netns exec`)
 };
 
 // The Linux firewall command: one nftables table with an IPv4 and an IPv6 set and an input
