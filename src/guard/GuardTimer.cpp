@@ -1,0 +1,82 @@
+#include "guard/GuardTimer.h"
+
+#include "blocking/CleanFirewall.h"
+#include "common/Conversion.h"
+#include "common/Errors.h"
+#include "common/Operator.h"
+#include "config/IniFile.h"
+#include "config/Settings.h"
+#include "guard/GetEventlog.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace ostrel {
+namespace {
+
+// 32-bit arithmetic that wraps as the counter's fixed width does, instead of overflowing.
+std::int32_t wrapped(std::int64_t value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+std::string oleErrorLine(const EOleException& error) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%X", static_cast<std::uint32_t>(error.code()));
+    return std::string(" - EOleException ") + error.what() + " " + code;
+}
+
+} // namespace
+
+GuardTimer::GuardTimer(OperationContext& context, platform::EventSource& source, PassProgress& progress)
+    : m_context(context), m_source(source), m_progress(progress) {}
+
+std::int32_t GuardTimer::interval() const {
+    return StrToInt(m_context.settings.get(&SettingsValues::Time));
+}
+
+void GuardTimer::TimerTimer() {
+    m_tickCounter = wrapped(std::int64_t{m_tickCounter} + 1);
+    m_progress.stepIt();
+    const std::int32_t n = interval();
+    if (n > m_tickCounter && IntervalCeiling > m_tickCounter)
+        return;
+    runScan();
+    m_progress.reset();
+    m_tickCounter = 0;
+    CleanFirewall(m_context);
+}
+
+void GuardTimer::runScan() {
+    try {
+        std::exception_ptr scanError;
+        {
+            [[maybe_unused]] const platform::ComScope com;
+            try {
+                GetEventlog(m_context, m_source, m_context.settings.get(&SettingsValues::LastRecord));
+            } catch (...) {
+                scanError = std::current_exception();
+            }
+        }
+        // Written after every pass, also after a failed scan: it holds what the scan has stored.
+        m_context.ini.WriteString("LastRecord", m_context.settings.get(&SettingsValues::LastRecord));
+        if (scanError)
+            std::rethrow_exception(scanError);
+    } catch (const EOleException& error) {
+        logLine(m_context.op, oleErrorLine(error));
+    } catch (const std::exception& error) {
+        logLine(m_context.op, std::string(" ") + errorTypeName(error) + ":" + error.what());
+    }
+}
+
+void GuardTimer::singlePass() {
+    m_tickCounter = wrapped(std::int64_t{interval()} + 1);
+    TimerTimer();
+    logLine(m_context.op, " - Single pass carried out!");
+}
+
+void GuardTimer::timerStarted() {
+    m_progress.setMaximum(wrapped(std::int64_t{interval()} * 10));
+}
+
+} // namespace ostrel
