@@ -13,7 +13,13 @@ namespace ostrel {
 // The honeypot listener: every peer that connects is listed, blocked through Firewall with
 // "Honeypot-Block" and the honeypot block time, and disconnected at once. Two IPv4
 // bindings (the adapter address, then all addresses) on one port, one listening thread
-// each, one thread per accepted connection, at most MaxThreads of them at a time.
+// per bound socket, one thread per accepted connection, at most MaxThreads of them at a time.
+//
+// Where the system refuses a specific address beside an all-addresses binding of the same
+// port (Linux does, without address reuse), the adapter binding is served by the all-addresses
+// socket: peers are accepted at every local address, and the adapter address shows in the log
+// lines and in bindings() only. Connections are closed with a reset, so a stopped honeypot
+// leaves no TIME_WAIT entries that would refuse the next start on the same port.
 class Pit {
 public:
     static constexpr int MaxThreads = 10;
@@ -31,17 +37,25 @@ public:
     bool active() const;
     // Starts listening on `port` and logs " - Honeypot on <adapter>:<port> started.".
     // A failed start leaves nothing behind and raises ESocketError with the reason.
+    // Does nothing while the listener runs.
     void start(int port);
     // Closes every connection, ends the listening threads, waits for every connection
-    // thread, and logs " - Honeypot on <adapter>:<portText> stopped.".
+    // thread, and logs " - Honeypot on <adapter>:<portText> stopped.". Does nothing while
+    // the listener is stopped.
     void stop(const std::string& portText);
     // Closes every connection in the list (each ends on its own thread).
     void CloseAllConnections();
-    // Closes every live connection whose peer is `address`; the number closed.
+    // Closes every listed connection whose peer is exactly `address` and returns how many
+    // there were (the window deletes its selected entry when this is not 0). An empty
+    // address does nothing.
     int kick(const std::string& address);
 
-    // (address, port) of each binding, in order; empty while stopped.
+    // (address, port) of each binding, in order; empty while stopped. An empty address
+    // means all local addresses.
     std::vector<std::pair<std::string, int>> bindings() const;
+
+    // The most connection threads that existed at one time since the last start.
+    int connectionThreadPeak() const;
 
 private:
     // Kept opaque so that the header stays free of socket and thread details.
