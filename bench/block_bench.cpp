@@ -1,8 +1,10 @@
 // New blocks per second through the block operation, against the test database server:
 // with Debug on (the two counts only) and off (insert plus the nftables change, inside a
 // network namespace of the benchmark's own), from one thread and from ten.
+#include "BenchPrerequisites.h"
 #include "blocking/Firewall.h"
 #include "support/NetworkNamespace.h"
+#include "support/NftablesInspection.h"
 #include "support/TestContext.h"
 
 #include <chrono>
@@ -39,25 +41,14 @@ double blockAll(OperationContext& context, int run, int threads) {
 }
 
 std::size_t elementsInSet(const test::NetworkNamespace& ns) {
-    const std::string listing = ns.execChecked({"nft", "list", "set", "inet", "rdp_bench", "blocked_v6"});
-    std::size_t count = 0;
-    // Each element carries its rule name as comment, so the comments count the elements.
-    for (std::size_t at = listing.find("comment \""); at != std::string::npos; at = listing.find("comment \"", at + 1))
-        ++count;
-    return count;
+    return test::setElements(ns, "rdp_bench", "blocked_v6").size();
 }
 
 } // namespace
 
 int main() {
-    if (!test::TestServer::get().configured) {
-        std::fprintf(stderr, "no test database: run scripts/bench, or scripts/testdb start first\n");
+    if (!bench::prerequisitesMet())
         return 1;
-    }
-    if (!test::NetworkNamespace::available()) {
-        std::fprintf(stderr, "network namespaces unavailable: %s\n", test::NetworkNamespace::unavailableReason().c_str());
-        return 1;
-    }
     std::printf("block operation, %d distinct addresses per run\n", Addresses);
     std::printf("%-34s %10s %12s %14s\n", "run", "seconds", "blocks/s", "firewall +s");
     int run = 1;

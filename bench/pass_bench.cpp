@@ -3,6 +3,7 @@
 // own. Prints the seconds of each step of the scan, the time until the firewall holds every
 // offender, and beside them the bound for the storing step: the same sightings stored by plain
 // multi-row inserts of 1,000 rows in one transaction.
+#include "BenchPrerequisites.h"
 #include "blocking/CleanFirewall.h"
 #include "blocking/SqlLists.h"
 #include "guard/EventlogScan.h"
@@ -138,15 +139,8 @@ bool run(const Workload& workload) {
 } // namespace
 
 int main() {
-    if (!test::TestServer::get().configured) {
-        std::fprintf(stderr, "no test database: run scripts/bench, or scripts/testdb start first\n");
+    if (!bench::prerequisitesMet())
         return 1;
-    }
-    if (!test::NetworkNamespace::available()) {
-        std::fprintf(stderr, "network namespaces unavailable: %s\n",
-                     test::NetworkNamespace::unavailableReason().c_str());
-        return 1;
-    }
     std::printf("guard pass, threshold 1, Debug off, nftables in a namespace\n");
     bool complete = true;
     for (const Workload& workload : {Workload{10000, 1000, 1.5}, Workload{100000, 10000, 12.0}})

@@ -1,5 +1,6 @@
 // One release of 10,000 expired blocks, against the test database server, with the nftables
 // changes inside a network namespace of the benchmark's own that holds all those addresses.
+#include "BenchPrerequisites.h"
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
 #include "support/NetworkNamespace.h"
@@ -31,15 +32,8 @@ double seconds(Clock::duration d) {
 } // namespace
 
 int main() {
-    if (!test::TestServer::get().configured) {
-        std::fprintf(stderr, "no test database: run scripts/bench, or scripts/testdb start first\n");
+    if (!bench::prerequisitesMet())
         return 1;
-    }
-    if (!test::NetworkNamespace::available()) {
-        std::fprintf(stderr, "network namespaces unavailable: %s\n",
-                     test::NetworkNamespace::unavailableReason().c_str());
-        return 1;
-    }
     test::TestTables tables;
     test::NetworkNamespace ns;
     test::RecordingOperator firewallOp;

@@ -69,8 +69,12 @@ void EventlogScan::store() {
     if (!m_sightings.empty()) {
         std::vector<std::string> rows;
         rows.reserve(m_sightings.size());
-        for (const std::string& address : m_sightings)
-            rows.push_back("(" + m_connection.quote(address) + ", NOW() )");
+        for (const std::string& address : m_sightings) {
+            std::string row = "(";
+            row += m_connection.quote(address);
+            row += ", NOW() )";
+            rows.push_back(std::move(row));
+        }
         SqlTransaction transaction(m_connection);
         for (const std::string& chunk : joinInChunks(rows))
             m_connection.execute("INSERT INTO " + m_tables.merkliste + " (`IP`, `Zeitstempel`) VALUES " + chunk + ";");
