@@ -187,7 +187,7 @@ TEST_F(IniFileLifecycle, TheDestructorCreatesNoFileFromNothing) {
     EXPECT_FALSE(fs::exists(file()));
 }
 
-TEST_F(IniFileLifecycle, ThreadsWritingAndReadingAtOnceLoseNothing) {
+TEST_F(IniFileLifecycle, ConcurrentWritersAndReadersLoseNothing) {
     IniFile ini(file());
     constexpr int Threads = 4;
     constexpr int Keys = 25;

@@ -1,0 +1,111 @@
+#include "config/ConfigurationLoad.h"
+
+#include "common/Operator.h"
+#include "config/IniFile.h"
+#include "config/Settings.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace ostrel {
+
+namespace {
+
+// A connection value's check and the placeholder written to the file when it fails.
+struct ConnectionCheck {
+    std::string SettingsValues::*field;
+    const char* key;
+    const char* failingValue; // the field fails its check when it holds exactly this
+    const char* placeholder;
+};
+
+constexpr ConnectionCheck ConnectionChecks[] = {
+    {&SettingsValues::SQLServer, "SQLServer", "", "SQL SERVER"},
+    {&SettingsValues::SQLPort, "SQLPort", "0", "3306"},
+    {&SettingsValues::SQLDatabase, "SQLDatabase", "", "SQL DATENBANK"},
+    {&SettingsValues::SQLUsername, "SQLUsername", "", "SQL USERNAME"},
+    {&SettingsValues::SQLPasswort, "SQLPasswort", "", "DB GEHEIMNIS"},
+};
+
+// A number placed through a spin control: kept within the spin's range, shown as plain digits.
+std::string throughSpin(std::int32_t value, std::int32_t minimum, std::int32_t maximum) {
+    return std::to_string(std::clamp(value, minimum, maximum));
+}
+
+} // namespace
+
+ConfigurationLoad::ConfigurationLoad(Settings& settings, IniFile& ini, Operator& op,
+                                     std::filesystem::path eventChannelFolder, ShowDialog showDialog)
+    : m_settings(settings), m_ini(ini), m_op(op), m_eventChannelFolder(std::move(eventChannelFolder)),
+      m_showDialog(std::move(showDialog)) {}
+
+void ConfigurationLoad::startUp() {
+    OstrelKonfigurieren();
+    if (!m_configError)
+        OstrelSQLConn();
+    m_op.logPlain(Pane::Log, BannerRule);
+    m_op.logPlain(Pane::Log, BannerBeta);
+}
+
+void ConfigurationLoad::OstrelKonfigurieren() {
+    logLine(m_op, " - Loading config ... ");
+    m_configError = false;
+    fillConnectionFields();
+    writePlaceholders();
+    if (m_configError && m_showDialog)
+        m_showDialog();
+    m_conn.setValues(ConnectionValues::fromSettings(m_settings));
+    fillBlockingFields();
+    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
+    if (platform::probeEventChannel(m_eventChannelFolder))
+        logLine(m_op, " - Registry OK.");
+    logLine(m_op, " - Config loaded.");
+}
+
+void ConfigurationLoad::fillConnectionFields() {
+    m_settings.set(&SettingsValues::SQLServer, m_ini.ReadString("SQLServer", ""));
+    m_settings.set(&SettingsValues::SQLPort, m_ini.ReadString("SQLPort", "0"));
+    m_settings.set(&SettingsValues::SQLDatabase, m_ini.ReadString("SQLDatabase", ""));
+    m_settings.set(&SettingsValues::SQLUsername, m_ini.ReadString("SQLUsername", ""));
+    m_settings.set(&SettingsValues::SQLPasswort, m_ini.ReadString("SQLPasswort", ""));
+    m_settings.set(&SettingsValues::SQLTBLPrefix, m_ini.ReadString("SQLTBLPrefix", ""));
+    m_settings.set(&SettingsValues::SQLTBLPrefixHistory, m_ini.ReadString("SQLTBLPrefixHistory", ""));
+}
+
+void ConfigurationLoad::writePlaceholders() {
+    // Every check runs; the field keeps its value, only the file gets the placeholder, so
+    // the next load passes the check and fails at the connection instead.
+    for (const ConnectionCheck& check : ConnectionChecks) {
+        if (m_settings.get(check.field) == check.failingValue) {
+            m_ini.WriteString(check.key, check.placeholder);
+            m_configError = true;
+        }
+    }
+}
+
+void ConfigurationLoad::fillBlockingFields() {
+    m_settings.set(&SettingsValues::BlockInvalidUser, m_ini.ReadBoolean("BlockInvalidUser", true));
+    m_settings.set(&SettingsValues::BlockInvalidUserCount, m_ini.ReadString("BlockInvalidUserCount", "1"));
+    m_settings.set(&SettingsValues::BlockInvalidUserInterval,
+                   throughSpin(m_ini.ReadInteger("BlockInvalidUserInterval", 120), 0, 1440));
+    m_settings.set(&SettingsValues::BlockHoneypotInterval,
+                   throughSpin(m_ini.ReadInteger("BlockHoneypotInterval", 120), 1, 1440));
+    m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true));
+    m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
+    m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
+}
+
+void ConfigurationLoad::OstrelSQLConn() {
+    try {
+        m_conn.connect();
+    } catch (const std::exception&) {
+        // The reason stays unlogged: the operator is sent to the configuration instead.
+        logLine(m_op, " - Database connection FAILED!.");
+        m_configError = true;
+        return;
+    }
+    logLine(m_op, " - Database connection established.");
+}
+
+} // namespace ostrel

@@ -1,0 +1,304 @@
+#include "main/Tmain_f.h"
+
+#include "blocking/AbuseReport.h"
+#include "common/OperationContext.h"
+#include "config/ConfigurationLoad.h"
+#include "config/IniFile.h"
+#include "config/qt/Tconfig_f.h"
+#include "config/qt/WindowPlacement.h"
+#include "main/ErrorReport.h"
+#include "main/UpDown.h"
+#include "main/WindowOperator.h"
+#include "platform/platform.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace ostrel {
+
+namespace {
+
+constexpr int ProgressStep = 10;
+
+// Runs a clean-up when the scope ends, also when an error leaves it.
+template <typename Cleanup> class Finally {
+public:
+    explicit Finally(Cleanup cleanup) : m_cleanup(std::move(cleanup)) {}
+    ~Finally() { m_cleanup(); }
+    Finally(const Finally&) = delete;
+    Finally& operator=(const Finally&) = delete;
+
+private:
+    Cleanup m_cleanup;
+};
+
+} // namespace
+
+Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
+    createControls();
+    createMenu();
+
+    m_ini = std::make_unique<IniFile>(setup.configFile);
+    m_operator = std::make_unique<WindowOperator>(*this, *Log, *Clearlog, *tarpit);
+    m_firewall = setup.makeFirewall(*m_operator);
+    m_abuseReport = std::make_unique<AbuseReport>(m_settings, *m_operator);
+    m_context = std::make_unique<OperationContext>(
+        OperationContext{m_settings, *m_ini, *m_operator, *m_firewall, *m_abuseReport});
+    m_eventSource = std::make_unique<platform::ChannelFileSource>(setup.eventChannelFolder);
+    m_guard = std::make_unique<GuardTimer>(*m_context, *m_eventSource, static_cast<PassProgress&>(*this));
+    m_load = std::make_unique<ConfigurationLoad>(m_settings, *m_ini, *m_operator, setup.eventChannelFolder, [this] {
+        m_config_f->refreshFromSettings();
+        m_config_f->showNonModal();
+    });
+    m_pit = std::make_unique<Pit>(*m_context, setup.adapterAddress);
+    m_placement = std::make_unique<WindowPlacement>(*this, *m_ini);
+
+    connect(Debug, &QCheckBox::toggled, this, [this](bool on) { m_operator->setDebug(on); });
+    connect(DetailLog, &QCheckBox::toggled, this, [this](bool on) { m_operator->setDetailLog(on); });
+    connect(BTN_Timer, &QPushButton::clicked, this, &Tmain_f::BTN_TimerClick);
+    connect(Button1, &QPushButton::clicked, this, &Tmain_f::Button1Click);
+    connect(Timer, &QTimer::timeout, this, &Tmain_f::TimerTimer);
+    connect(btn_honeypot, &QPushButton::clicked, this, &Tmain_f::btn_honeypotClick);
+    connect(Button2, &QPushButton::clicked, this, &Tmain_f::Kick);
+    connect(BTN_ClearLog, &QPushButton::clicked, this, &Tmain_f::BTN_ClearLogClick);
+    connect(Button3, &QPushButton::clicked, this, &Tmain_f::Button3Click);
+    connect(Konfiguration1, &QAction::triggered, this, &Tmain_f::Konfiguration1Click);
+    connect(Beenden1, &QAction::triggered, this, &Tmain_f::Beenden1Click);
+
+    // The dialog comes last: creating the window uses nothing of it.
+    m_config_f = std::make_unique<Tconfig_f>(
+        m_settings, *m_ini,
+        Tconfig_f::Hooks{[this] { OstrelKonfigurieren(); }, [this](const std::exception_ptr& error) { reportError(error); }},
+        this);
+}
+
+Tmain_f::~Tmain_f() {
+    savePlacement();
+    // The honeypot's threads post to this window: they end before anything they use goes.
+    m_pit.reset();
+    Timer->stop();
+    if (m_firewall)
+        m_firewall->drain();
+    m_load->Conn().disconnect();
+    m_config_f.reset();
+}
+
+Operator& Tmain_f::op() {
+    return *m_operator;
+}
+
+bool Tmain_f::ConfigError() const {
+    return m_load->ConfigError();
+}
+
+void Tmain_f::reportError(const std::exception_ptr& error) {
+    showErrorReport(QString::fromStdString(errorReportText(error)));
+}
+
+template <typename Work> void Tmain_f::reportErrors(Work&& work) {
+    try {
+        work();
+    } catch (...) {
+        reportError(std::current_exception());
+    }
+}
+
+void Tmain_f::showMessage(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void Tmain_f::showErrorReport(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void Tmain_f::showConfigModal() {
+    m_config_f->showModal();
+}
+
+// ---- Start and end ------------------------------------------------------------------
+
+void Tmain_f::setVisible(bool visible) {
+    const bool first = visible && !m_shownOnce;
+    std::exception_ptr restoreError;
+    if (first) {
+        m_shownOnce = true;
+        // Before the window system shows the window, so it appears where it was.
+        try {
+            m_placement->restore();
+        } catch (...) {
+            restoreError = std::current_exception();
+        }
+    }
+    QMainWindow::setVisible(visible);
+    if (first)
+        QTimer::singleShot(0, this, [this, restoreError] { firstShown(restoreError); });
+}
+
+void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
+    if (restoreError)
+        reportError(restoreError);
+    FormShow();
+}
+
+void Tmain_f::FormShow() {
+    Finally refresh([this] { m_config_f->refreshFromSettings(); });
+    reportErrors([this] { m_load->startUp(); });
+}
+
+void Tmain_f::OstrelKonfigurieren() {
+    Finally refresh([this] { m_config_f->refreshFromSettings(); });
+    m_load->OstrelKonfigurieren();
+}
+
+void Tmain_f::savePlacement() {
+    if (m_placementSaved || !m_shownOnce)
+        return;
+    m_placementSaved = true;
+    try {
+        m_placement->save();
+    } catch (...) {
+        // The window is going; there is nobody left to tell.
+    }
+}
+
+void Tmain_f::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    savePlacement();
+    // The dialog goes with the window, so the event loop ends with it.
+    m_config_f->hide();
+}
+
+void Tmain_f::Beenden1Click() {
+    close();
+}
+
+// ---- Guard timer and single pass ----------------------------------------------------
+
+void Tmain_f::BTN_TimerClick() {
+    if (ConfigError()) {
+        showMessage("Error in Config!");
+        showConfigModal();
+        return;
+    }
+    reportErrors([this] {
+        if (Timer->isActive()) {
+            Timer->stop();
+            BTN_Timer->setText("Start Timer");
+            return;
+        }
+        Timer->setInterval(1000);
+        m_guard->timerStarted();
+        BTN_Timer->setText("Stop Timer");
+        Timer->start();
+    });
+}
+
+void Tmain_f::Button1Click() {
+    if (ConfigError()) {
+        showMessage("Incorrect configuration!");
+        showConfigModal();
+        return;
+    }
+    reportErrors([this] { m_guard->singlePass(); });
+}
+
+void Tmain_f::TimerTimer() {
+    reportErrors([this] { m_guard->TimerTimer(); });
+}
+
+void Tmain_f::setMaximum(int maximum) {
+    // A range without width would turn the bar into a busy indicator.
+    const int shown = std::max(maximum, PG->minimum() + 1);
+    m_pgPosition = std::min(m_pgPosition, shown);
+    PG->setMaximum(shown);
+    PG->setValue(m_pgPosition);
+}
+
+void Tmain_f::stepIt() {
+    const int minimum = PG->minimum();
+    const int maximum = PG->maximum();
+    int next = m_pgPosition + ProgressStep;
+    // Past the end the bar starts over from the beginning, as a stepped progress bar does.
+    if (next > maximum)
+        next = (next - minimum) % (maximum - minimum) + minimum;
+    m_pgPosition = next;
+    PG->setValue(m_pgPosition);
+}
+
+void Tmain_f::reset() {
+    m_pgPosition = 0;
+    PG->setValue(0);
+}
+
+// ---- Honeypot -----------------------------------------------------------------------
+
+void Tmain_f::btn_honeypotClick() {
+    reportErrors([this] {
+        if (!m_pit->active()) {
+            m_pit->start(TarpitPortNumber->position());
+            btn_honeypot->setText("Stop Honeypot");
+            return;
+        }
+        m_pit->stop(TarpitPort->text().toStdString());
+        tarpit->clear();
+        btn_honeypot->setText("Start Honeypot");
+    });
+}
+
+void Tmain_f::Kick() {
+    const QList<QListWidgetItem*> selected = tarpit->selectedItems();
+    if (selected.isEmpty() || selected.first()->text().isEmpty())
+        return;
+    const std::string address = selected.first()->text().toStdString();
+    reportErrors([this, &address] {
+        if (m_pit->kick(address) > 0) {
+            // The entry selected now; each kicked connection's own ending removes one more.
+            const QList<QListWidgetItem*> now = tarpit->selectedItems();
+            if (!now.isEmpty())
+                delete tarpit->takeItem(tarpit->row(now.first()));
+        }
+    });
+}
+
+// ---- Panes, menu, size ---------------------------------------------------------------
+
+void Tmain_f::BTN_ClearLogClick() {
+    Log->clear();
+    m_operator->log(Pane::Log, " - Log display reset.");
+}
+
+void Tmain_f::Button3Click() {
+    Clearlog->clear();
+    m_operator->log(Pane::Clearlog, " - Log display reset.");
+}
+
+void Tmain_f::Konfiguration1Click() {
+    m_config_f->showNonModal();
+}
+
+void Tmain_f::FormResize() {
+    // Window managers may ignore the minimum size the window asks for.
+    const QWidget* client = centralWidget();
+    if (client->height() < MinimumClientHeight)
+        resize(width(), height() + MinimumClientHeight - client->height());
+    if (client->width() < MinimumClientWidth)
+        resize(width() + MinimumClientWidth - client->width(), height());
+}
+
+void Tmain_f::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+} // namespace ostrel

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "config/Settings.h"
+#include "guard/GuardTimer.h"
+#include "honeypot/Pit.h"
+
+#include <QMainWindow>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace ostrel {
+
+class AbuseReport;
+class ConfigurationLoad;
+class IniFile;
+class Operator;
+class Tconfig_f;
+class UpDown;
+class WindowOperator;
+class WindowPlacement;
+struct OperationContext;
+namespace platform {
+class ChannelFileSource;
+class FirewallCommand;
+} // namespace platform
+
+// The operator window `main_f`. It owns the long-lived parts of the system (the settings
+// and their store, the configuration load with the start-up connection, the timer and the
+// guard pass, the honeypot, the firewall command) and the configuration dialog, and its
+// handlers start everything the operator does.
+class Tmain_f : public QMainWindow, private PassProgress {
+    Q_OBJECT
+public:
+    static constexpr int MinimumClientWidth = 565;
+    static constexpr int MinimumClientHeight = 580;
+    static constexpr int LaidOutClientWidth = 747;
+    static constexpr int LaidOutClientHeight = 593;
+
+    using FirewallFactory = std::function<std::unique_ptr<platform::FirewallCommand>(Operator&)>;
+
+    // Where the window finds what the program works with.
+    struct Setup {
+        std::filesystem::path configFile;         // Config.ini
+        std::filesystem::path eventChannelFolder; // the event channel's folder, also the registry probe's
+        FirewallFactory makeFirewall;             // the firewall command, made with the window's Operator
+        Pit::AddressSource adapterAddress;        // the adapter address for the honeypot
+    };
+
+    explicit Tmain_f(const Setup& setup, QWidget* parent = nullptr);
+    ~Tmain_f() override;
+
+    // Handlers, named after their control and event.
+    void FormShow();
+    void BTN_TimerClick();
+    void Button1Click();
+    void TimerTimer();
+    void btn_honeypotClick();
+    void Kick();
+    void BTN_ClearLogClick();
+    void Button3Click();
+    void Konfiguration1Click();
+    void Beenden1Click();
+    void FormResize();
+
+    // The configuration load with the dialog's fields shown afresh, also when it fails.
+    void OstrelKonfigurieren();
+    bool ConfigError() const;
+
+    Settings& settings() { return m_settings; }
+    IniFile& ini() { return *m_ini; }
+    Operator& op();
+    GuardTimer& guard() { return *m_guard; }
+    Pit& pit() { return *m_pit; }
+    ConfigurationLoad& load() { return *m_load; }
+    Tconfig_f& config_f() { return *m_config_f; }
+
+    // Controls, in tab order.
+    QPushButton* BTN_Timer;
+    QPlainTextEdit* Log;
+    QCheckBox* Debug;
+    QCheckBox* DetailLog;
+    QProgressBar* PG;
+    QPushButton* Button1;
+    QPushButton* BTN_ClearLog;
+    QListWidget* tarpit;
+    QPushButton* btn_honeypot;
+    QLineEdit* TarpitPort;
+    UpDown* TarpitPortNumber;
+    QPushButton* Button2;
+    QPlainTextEdit* Clearlog;
+    QPushButton* Button3;
+    QAction* Konfiguration1;
+    QAction* Beenden1;
+    QTimer* Timer;
+
+protected:
+    // The plain message box (title, text, one OK).
+    virtual void showMessage(const QString& text);
+    // The general error report (title, text, error icon, one OK).
+    virtual void showErrorReport(const QString& text);
+    // The configuration dialog, shown and waited for.
+    virtual void showConfigModal();
+
+    void setVisible(bool visible) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // PassProgress: the bar `PG`, minimum 0, step 10.
+    void setMaximum(int maximum) override;
+    void stepIt() override;
+    void reset() override;
+
+    void createControls();
+    void createMenu();
+    void firstShown(const std::exception_ptr& restoreError);
+    void savePlacement();
+    void reportError(const std::exception_ptr& error);
+    template <typename Work> void reportErrors(Work&& work);
+
+    Settings m_settings;
+    std::unique_ptr<IniFile> m_ini;
+    std::unique_ptr<WindowOperator> m_operator;
+    std::unique_ptr<platform::FirewallCommand> m_firewall;
+    std::unique_ptr<AbuseReport> m_abuseReport;
+    std::unique_ptr<OperationContext> m_context;
+    std::unique_ptr<platform::ChannelFileSource> m_eventSource;
+    std::unique_ptr<GuardTimer> m_guard;
+    std::unique_ptr<ConfigurationLoad> m_load;
+    std::unique_ptr<Pit> m_pit;
+    std::unique_ptr<WindowPlacement> m_placement; // `JvFormStorage1`
+    std::unique_ptr<Tconfig_f> m_config_f;
+    int m_pgPosition = 0;
+    bool m_shownOnce = false;
+    bool m_placementSaved = false;
+};
+
+} // namespace ostrel

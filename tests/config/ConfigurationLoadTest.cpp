@@ -1,0 +1,329 @@
+#include "config/ConfigurationLoad.h"
+
+#include "common/Errors.h"
+#include "config/IniFile.h"
+#include "config/Settings.h"
+#include "support/RecordingOperator.h"
+#include "support/TempFolder.h"
+#include "support/TestDatabase.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ostrel::test {
+namespace {
+
+const std::string Loading = " - Loading config ... ";
+const std::string RegistryOk = " - Registry OK.";
+const std::string Loaded = " - Config loaded.";
+const std::string Failed = " - Database connection FAILED!.";
+const std::string Established = " - Database connection established.";
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A Config.ini with the given "Key=Value" lines in the default section.
+void writeConfig(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << "[RDPOstrel]\r\n";
+    for (const std::string& line : lines)
+        out << line << "\r\n";
+}
+
+std::vector<std::string> goodConnectionLines() {
+    const TestServer& server = TestServer::get();
+    return {"SQLServer=" + server.host, "SQLPort=" + std::to_string(server.port), "SQLDatabase=" + server.database,
+            "SQLUsername=" + server.user, "SQLPasswort=" + server.password};
+}
+
+// Complete connection values that no test connects with.
+std::vector<std::string> unusedConnectionLines() {
+    return {"SQLServer=db.invalid", "SQLPort=3307", "SQLDatabase=ostrel", "SQLUsername=u", "SQLPasswort=p"};
+}
+
+// The window's side of a load: its settings, its store, its log and its dialog.
+struct LoadFixture {
+    explicit LoadFixture(const std::vector<std::string>* configLines = nullptr) {
+        if (configLines)
+            writeConfig(configFile(), *configLines);
+        ini = std::make_unique<IniFile>(configFile());
+        load = std::make_unique<ConfigurationLoad>(settings, *ini, op, folder / "Eventlog", [this] { ++dialogShown; });
+    }
+    std::filesystem::path configFile() const { return folder / "Config.ini"; }
+
+    TempFolder folder;
+    Settings settings;
+    RecordingOperator op;
+    std::unique_ptr<IniFile> ini;
+    std::unique_ptr<ConfigurationLoad> load;
+    int dialogShown = 0;
+};
+
+TEST(ConfigurationLoad, FirstStartWithoutFileWritesPlaceholdersAndOpensTheDialog) {
+    LoadFixture f;
+    f.load->startUp();
+
+    EXPECT_TRUE(f.load->ConfigError());
+    EXPECT_EQ(f.dialogShown, 1);
+    EXPECT_FALSE(f.load->Conn().connected()) << "no connection is tried while a value is missing";
+    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, RegistryOk, Loaded, ConfigurationLoad::BannerRule,
+                                                      ConfigurationLoad::BannerBeta}));
+    EXPECT_EQ(readFile(f.configFile()), "[RDPOstrel]\r\nSQLServer=SQL SERVER\r\nSQLPort=3306\r\n"
+                                        "SQLDatabase=SQL DATENBANK\r\nSQLUsername=SQL USERNAME\r\n"
+                                        "SQLPasswort=DB GEHEIMNIS\r\n\r\n");
+
+    // The fields keep what the file gave them; only the file has the placeholders.
+    const SettingsValues values = f.settings.snapshot();
+    EXPECT_EQ(values.SQLServer, "");
+    EXPECT_EQ(values.SQLPort, "0");
+    EXPECT_EQ(values.SQLPasswort, "");
+    EXPECT_TRUE(values.BlockInvalidUser);
+    EXPECT_EQ(values.BlockInvalidUserCount, "1");
+    EXPECT_EQ(values.BlockInvalidUserInterval, "120");
+    EXPECT_EQ(values.BlockHoneypotInterval, "120");
+    EXPECT_TRUE(values.Report);
+    EXPECT_EQ(values.LastRecord, "0");
+    EXPECT_EQ(f.load->Conn().values().port, 0);
+}
+
+TEST(ConfigurationLoad, SecondStartWithPlaceholdersFailsAtTheConnection) {
+    LoadFixture f;
+    f.load->startUp();
+    f.op.clear();
+
+    // The next program start over the same folder.
+    LoadFixture again;
+    std::filesystem::copy_file(f.configFile(), again.configFile());
+    IniFile ini(again.configFile());
+    ConfigurationLoad load(again.settings, ini, again.op, again.folder / "Eventlog", [&] { ++again.dialogShown; });
+    load.startUp();
+
+    EXPECT_TRUE(load.ConfigError());
+    EXPECT_EQ(again.dialogShown, 0);
+    EXPECT_EQ(again.op.lines(),
+              (std::vector<std::string>{Loading, RegistryOk, Loaded, Failed, ConfigurationLoad::BannerRule,
+                                        ConfigurationLoad::BannerBeta}));
+    EXPECT_EQ(load.Conn().values().host, "SQL SERVER");
+    EXPECT_EQ(load.Conn().values().port, 3306);
+}
+
+TEST(ConfigurationLoad, GoodConfigurationEstablishesTheConnection) {
+    OSTREL_REQUIRE_TEST_DB();
+    const auto lines = goodConnectionLines();
+    LoadFixture f(&lines);
+    f.load->startUp();
+
+    EXPECT_FALSE(f.load->ConfigError());
+    EXPECT_TRUE(f.load->Conn().connected());
+    EXPECT_EQ(f.dialogShown, 0);
+    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, RegistryOk, Loaded, Established,
+                                                      ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta}));
+}
+
+TEST(ConfigurationLoad, PortZeroGetsItsPlaceholderWhileTheFieldKeepsZero) {
+    auto lines = unusedConnectionLines();
+    lines[1] = "SQLPort=0";
+    LoadFixture f(&lines);
+    f.load->OstrelKonfigurieren();
+
+    EXPECT_TRUE(f.load->ConfigError());
+    EXPECT_EQ(f.dialogShown, 1);
+    EXPECT_EQ(f.settings.get(&SettingsValues::SQLPort), "0");
+    EXPECT_EQ(f.load->Conn().values().port, 0);
+    EXPECT_EQ(f.ini->ReadString("SQLPort", "absent"), "3306");
+    EXPECT_TRUE(f.op.hasLine(Loaded));
+}
+
+TEST(ConfigurationLoad, EmptyPortEndsTheLoadAtTheConnectionValues) {
+    auto lines = unusedConnectionLines();
+    lines[1] = "SQLPort=";
+    lines.push_back("BlockInvalidUser=FALSE");
+    lines.push_back("LastRecord=77");
+    LoadFixture f(&lines);
+    f.settings.set(&SettingsValues::LastRecord, std::string("kept"));
+
+    try {
+        f.load->startUp();
+        FAIL() << "the empty port must raise the conversion error";
+    } catch (const EConvertError& error) {
+        EXPECT_STREQ(error.what(), "'' ist kein gültiger Integerwert");
+    }
+    EXPECT_FALSE(f.load->ConfigError()) << "an empty port is no missing value";
+    EXPECT_EQ(f.dialogShown, 0);
+    EXPECT_EQ(f.ini->ReadString("SQLPort", "absent"), "") << "no placeholder for an empty port";
+    EXPECT_TRUE(f.settings.get(&SettingsValues::BlockInvalidUser)) << "step 7 did not run";
+    EXPECT_EQ(f.settings.get(&SettingsValues::LastRecord), "kept");
+    EXPECT_EQ(f.op.lines(), std::vector<std::string>{Loading}) << "no connection, no banner after the error";
+}
+
+struct SpinCase {
+    const char* name;
+    std::string blockTime;         // the stored value, or empty for an absent key
+    std::string honeypotBlockTime; // likewise
+    std::string shownBlockTime;
+    std::string shownHoneypotBlockTime;
+};
+
+TEST(ConfigurationLoad, BlockTimesArePlacedThroughTheirSpins) {
+    const std::vector<SpinCase> cases = {
+        {"absent keys give the defaults", "", "", "120", "120"},
+        {"within range", "BlockInvalidUserInterval=45", "BlockHoneypotInterval=1440", "45", "1440"},
+        {"above the ranges", "BlockInvalidUserInterval=5000", "BlockHoneypotInterval=5000", "1440", "1440"},
+        {"below the ranges", "BlockInvalidUserInterval=-3", "BlockHoneypotInterval=0", "0", "1"},
+        {"empty values read 0", "BlockInvalidUserInterval=", "BlockHoneypotInterval=", "0", "1"},
+        {"blanks and a sign", "BlockInvalidUserInterval= +0007 ", "BlockHoneypotInterval=-0", "7", "1"},
+    };
+    for (const SpinCase& c : cases) {
+        auto lines = unusedConnectionLines();
+        if (!c.blockTime.empty())
+            lines.push_back(c.blockTime);
+        if (!c.honeypotBlockTime.empty())
+            lines.push_back(c.honeypotBlockTime);
+        LoadFixture f(&lines);
+        f.load->OstrelKonfigurieren();
+        EXPECT_EQ(f.settings.get(&SettingsValues::BlockInvalidUserInterval), c.shownBlockTime) << c.name;
+        EXPECT_EQ(f.settings.get(&SettingsValues::BlockHoneypotInterval), c.shownHoneypotBlockTime) << c.name;
+    }
+}
+
+// Every setting with a value of its own, so that a field that was (not) loaded shows.
+const std::vector<std::string> FullFile = {
+    "BlockInvalidUser=FALSE",
+    "BlockInvalidUserCount=7",
+    "BlockInvalidUserInterval=30",
+    "BlockHoneypotInterval=40",
+    "Report=NO",
+    "AbuseReportRDPURL=http://report.example/r?x=1",
+    "AbuseKEY=secret",
+    "LastRecord=4711",
+    "SQLTBLPrefix=pre_",
+    "SQLTBLPrefixHistory=hist_",
+};
+
+struct StopCase {
+    const char* name;
+    std::string badLine;   // replaces the line of the same key
+    std::string offending; // the text the conversion error names; empty: the load completes
+    int stepsDone;         // the last of the steps 6..12 that completed
+    std::string shownBlockTime;
+};
+
+TEST(ConfigurationLoad, TextsThatAreNoWholeNumberEndTheLoadAtTheirStep) {
+    const std::vector<StopCase> cases = {
+        {"port", "SQLPort=33o6", "33o6", 5, "120"},
+        {"boolean of the firewall rules", "BlockInvalidUser=ja", "ja", 6, "120"},
+        {"block time", "BlockInvalidUserInterval=abc", "abc", 8, "120"},
+        // The block time is placed before the honeypot block time is read.
+        {"honeypot block time", "BlockHoneypotInterval=1 2", "1 2", 8, "30"},
+        {"boolean of the report", "Report=vielleicht", "vielleicht", 9, "30"},
+        {"failed attempts are taken unchecked", "BlockInvalidUserCount=abc", "", 12, "30"},
+    };
+    for (const StopCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto lines = unusedConnectionLines();
+        lines.insert(lines.end(), FullFile.begin(), FullFile.end());
+        const std::string key = c.badLine.substr(0, c.badLine.find('=') + 1);
+        for (std::string& line : lines)
+            if (line.rfind(key, 0) == 0)
+                line = c.badLine;
+        LoadFixture f(&lines);
+        SettingsValues before;
+        before.SQLPort = "1";
+        before.BlockInvalidUser = true;
+        before.BlockInvalidUserCount = "1";
+        before.Report = true;
+        before.LastRecord = "kept";
+        f.settings.assign(before);
+
+        std::string raised;
+        try {
+            f.load->OstrelKonfigurieren();
+        } catch (const EConvertError& error) {
+            raised = error.what();
+        }
+        if (c.offending.empty())
+            EXPECT_EQ(raised, "");
+        else
+            EXPECT_EQ(raised, "'" + c.offending + "' ist kein gültiger Integerwert");
+
+        const SettingsValues after = f.settings.snapshot();
+        EXPECT_EQ(after.SQLTBLPrefix, "pre_") << "the fields of step 3 are always filled";
+        EXPECT_EQ(f.load->Conn().values().port, c.stepsDone >= 6 ? 3307 : 0);
+        EXPECT_EQ(after.BlockInvalidUser, c.stepsDone >= 7 ? false : true);
+        EXPECT_EQ(after.BlockInvalidUserCount, c.stepsDone >= 8 ? (c.offending.empty() ? "abc" : "7") : "1");
+        EXPECT_EQ(after.BlockInvalidUserInterval, c.shownBlockTime);
+        EXPECT_EQ(after.BlockHoneypotInterval, c.stepsDone >= 9 ? "40" : "120");
+        EXPECT_EQ(after.Report, c.stepsDone >= 10 ? false : true);
+        EXPECT_EQ(after.AbuseKEY, c.stepsDone >= 11 ? "secret" : "");
+        EXPECT_EQ(after.LastRecord, c.stepsDone >= 12 ? "4711" : "kept");
+        EXPECT_EQ(f.op.hasLine(RegistryOk), c.stepsDone >= 12);
+        EXPECT_EQ(f.op.hasLine(Loaded), c.stepsDone >= 12);
+    }
+}
+
+TEST(ConfigurationLoad, ALoadThatPassesTheChecksClearsConfigErrorWithoutConnecting) {
+    LoadFixture f;
+    f.load->OstrelKonfigurieren();
+    ASSERT_TRUE(f.load->ConfigError());
+    f.dialogShown = 0;
+
+    // The dialog's Save wrote values that pass the checks but reach no server.
+    f.ini->WriteString("SQLServer", "db.invalid");
+    f.load->OstrelKonfigurieren();
+
+    EXPECT_FALSE(f.load->ConfigError());
+    EXPECT_EQ(f.dialogShown, 0);
+    EXPECT_FALSE(f.load->Conn().connected());
+    EXPECT_FALSE(f.op.hasLine(Failed));
+}
+
+TEST(ConfigurationLoad, RegistryProbeThatFailsWritesNothing) {
+    LoadFixture f;
+    std::ofstream(f.folder / "not-a-folder") << "x";
+    ConfigurationLoad load(f.settings, *f.ini, f.op, f.folder / "not-a-folder" / "Eventlog", {});
+    load.OstrelKonfigurieren();
+    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, Loaded}));
+}
+
+struct ReloadCase {
+    const char* name;
+    std::string changedLine; // empty: the same values again
+    bool staysOpen;
+};
+
+TEST(ConfigurationLoad, AReloadWithOtherSessionValuesClosesTheStartUpConnection) {
+    OSTREL_REQUIRE_TEST_DB();
+    const TestServer& server = TestServer::get();
+    const std::vector<ReloadCase> cases = {
+        {"same values", "", true},
+        {"another database name", "SQLDatabase=other", true},
+        {"another server", "SQLServer=localhost", false},
+        {"another port", "SQLPort=" + std::to_string(server.port + 1), false},
+        {"another user", "SQLUsername=" + server.user + "x", false},
+        {"another password", "SQLPasswort=" + server.password + "x", false},
+    };
+    for (const ReloadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto lines = goodConnectionLines();
+        LoadFixture f(&lines);
+        f.load->startUp();
+        ASSERT_TRUE(f.load->Conn().connected());
+
+        if (!c.changedLine.empty()) {
+            const auto eq = c.changedLine.find('=');
+            f.ini->WriteString(c.changedLine.substr(0, eq), c.changedLine.substr(eq + 1));
+        }
+        f.load->OstrelKonfigurieren();
+        EXPECT_EQ(f.load->Conn().connected(), c.staysOpen);
+        EXPECT_FALSE(f.load->ConfigError());
+    }
+}
+
+} // namespace
+} // namespace ostrel::test

@@ -1,0 +1,235 @@
+#include "WindowRig.h"
+#include "config/qt/Tconfig_f.h"
+#include "main/UpDown.h"
+#include "support/HttpTestServer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace ostrel::test {
+namespace {
+
+// The next widget that the Tab key reaches after `from`.
+QWidget* nextTabStop(QWidget* from) {
+    for (QWidget* next = from->nextInFocusChain(); next && next != from; next = next->nextInFocusChain())
+        if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled() && next->isVisibleTo(next->window()))
+            return next;
+    return nullptr;
+}
+
+std::vector<std::string> configLines(const std::string& file) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < file.size()) {
+        const std::size_t end = file.find("\r\n", start);
+        lines.push_back(file.substr(start, end - start));
+        start = end == std::string::npos ? file.size() : end + 2;
+    }
+    return lines;
+}
+
+TEST(ConfigDialog, FieldsLabelsAndGroups) {
+    WindowRig rig;
+    Tconfig_f& dialog = rig.create().config_f();
+
+    EXPECT_EQ(dialog.windowTitle(), "Configuration");
+    QStringList groups;
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>())
+        groups << group->title();
+    EXPECT_EQ(groups, (QStringList{"MySQL Database connection", "Optional - if multiple servers use a single database",
+                                   "How to handle Bad  IP's"}));
+    const std::pair<const char*, const char*> labelled[] = {
+        {"ConfServer", "Server"},
+        {"ConfServerPort", "Port"},
+        {"ConfServerDatabase", "Database"},
+        {"ConfServerUser", "Username"},
+        {"ConfServerPass", "Password"},
+        {"tbl_prefix", "Table prefix"},
+        {"tbl_history_prefix", "Table prefix (History)"},
+        {"BlockInvalidUserCount", "Maximum failed attempts:"},
+        {"Blocktime", "Block time in minutes"},
+        {"BlocktimeHoneypot", "Block time (Honeypot)"},
+        {"AbuseReportRDPURL", "AbuseScript URL"},
+        {"AbuseKEY", "Abuse Block Key"},
+    };
+    for (const auto& [name, caption] : labelled) {
+        auto* field = dialog.findChild<QLineEdit*>(name);
+        ASSERT_NE(field, nullptr) << name;
+        bool found = false;
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            found = found || (label->buddy() == field && label->text() == caption);
+        EXPECT_TRUE(found) << name << " has the label " << caption;
+    }
+    EXPECT_EQ(dialog.BlockInvalidUser->text(), "Create firewall rules");
+    EXPECT_EQ(dialog.Report->text(), "Use report-script");
+    EXPECT_EQ(dialog.Button1->text(), "Save");
+    EXPECT_EQ(dialog.Memo1->toPlainText(), "The history can have the same prefix in all \ninstances. See Readme.txt");
+    EXPECT_TRUE(dialog.Memo1->isReadOnly());
+    EXPECT_EQ(dialog.ConfServerPass->echoMode(), QLineEdit::Normal);
+    const std::tuple<UpDown*, int, int, const char*> spins[] = {
+        {dialog.UpDown3, 1, 50, "1"},
+        {dialog.BlocktimeUpdown, 0, 1440, "120"},
+        {dialog.BlocktimeHoneypotUpDown, 1, 1440, "120"},
+        {dialog.UpDown1, 5, 120, "5"},
+    };
+    for (const auto& [spin, minimum, maximum, initial] : spins) {
+        EXPECT_EQ(spin->minimum(), minimum) << spin->objectName().toStdString();
+        EXPECT_EQ(spin->maximum(), maximum) << spin->objectName().toStdString();
+        EXPECT_EQ(spin->associate()->text(), initial) << spin->objectName().toStdString();
+    }
+}
+
+TEST(ConfigDialog, TheHiddenIntervalFieldIsOutOfSightButInTheTabOrder) {
+    WindowRig rig;
+    Tconfig_f& dialog = rig.create().config_f();
+    dialog.showNonModal();
+    pumpEvents();
+
+    EXPECT_LT(dialog.Time->geometry().right(), 0) << "left of the dialog's left edge";
+    EXPECT_EQ(nextTabStop(dialog.AbuseKEY), dialog.Time);
+    EXPECT_EQ(nextTabStop(dialog.Time), dialog.Button1);
+    dialog.Time->setText("7");
+    EXPECT_EQ(rig.window().settings().get(&SettingsValues::Time), "7") << "typed blindly, it is the interval";
+}
+
+TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    Tconfig_f& dialog = window.config_f();
+    ASSERT_TRUE(dialog.isVisible());
+
+    dialog.ConfServer->setText("db.example");
+    dialog.ConfServerPort->setText("3310");
+    dialog.ConfServerDatabase->setText("guard");
+    dialog.ConfServerUser->setText("watcher");
+    dialog.ConfServerPass->setText("s3cret");
+    dialog.tbl_prefix->setText("a_");
+    dialog.tbl_history_prefix->setText("h_");
+    dialog.BlockInvalidUser->setChecked(false);
+    dialog.BlockInvalidUserCount->setText("3");
+    dialog.Blocktime->setText("2000");
+    dialog.BlocktimeHoneypot->setText("60");
+    dialog.AbuseReportRDPURL->setText("http://report.example/r.php?x=1");
+    dialog.AbuseKEY->setText("key");
+    dialog.Report->setChecked(false);
+    dialog.Button1Click();
+
+    EXPECT_EQ(configLines(rig.readConfig()),
+              (std::vector<std::string>{
+                  "[RDPOstrel]", "SQLServer=db.example", "SQLPort=3310", "SQLDatabase=guard", "SQLUsername=watcher",
+                  "SQLPasswort=s3cret", "SQLTBLPrefix=a_", "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE",
+                  "BlockInvalidUserCount=3", "BlockInvalidUserInterval=2000", "BlockHoneypotInterval=60",
+                  "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key", "Report=FALSE", ""}));
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(window.ConfigError());
+    EXPECT_EQ(logMessages(window).count(" - Loading config ... "), 2) << "the load ran again";
+    EXPECT_EQ(dialog.Blocktime->text(), "1440") << "the load placed the saved 2000 through the spin";
+    EXPECT_TRUE(window.shown.empty());
+}
+
+TEST(ConfigDialog, SaveWithAPortThatIsNoNumberLeavesTheDialogOpen) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    Tconfig_f& dialog = window.config_f();
+    dialog.ConfServerPort->setText("");
+    dialog.Button1Click();
+
+    ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(window.shown[0].text, "'' ist kein gültiger Integerwert.");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(rig.readConfig().find("SQLPort=\r\n"), std::string::npos) << "what Save wrote stays";
+}
+
+TEST(ConfigDialog, SaveWithAnEmptyServerWritesItsPlaceholderAndStillCloses) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    Tconfig_f& dialog = window.config_f();
+    dialog.ConfServer->setText("");
+    dialog.ConfServerPort->setText("3307");
+    dialog.Button1Click();
+
+    EXPECT_TRUE(window.ConfigError());
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.ConfServer->text(), "");
+    EXPECT_NE(rig.readConfig().find("SQLServer=SQL SERVER\r\n"), std::string::npos);
+}
+
+TEST(ConfigDialog, SpinButtonsStepWithinTheRangeAndTypedTextStaysUnchecked) {
+    WindowRig rig;
+    Tconfig_f& dialog = rig.create().config_f();
+    auto* up = dialog.BlocktimeUpdown->findChild<QToolButton*>("up");
+    auto* down = dialog.BlocktimeUpdown->findChild<QToolButton*>("down");
+    ASSERT_TRUE(up && down);
+
+    dialog.Blocktime->setText("999");
+    up->click();
+    EXPECT_EQ(dialog.Blocktime->text(), "1000") << "plain digits, no grouping";
+    EXPECT_EQ(rig.window().settings().get(&SettingsValues::BlockInvalidUserInterval), "1000");
+
+    dialog.Blocktime->setText("1440");
+    up->click();
+    EXPECT_EQ(dialog.Blocktime->text(), "1440");
+
+    dialog.Blocktime->setText("zwölf");
+    EXPECT_EQ(rig.window().settings().get(&SettingsValues::BlockInvalidUserInterval), "zwölf");
+    down->click();
+    EXPECT_EQ(dialog.Blocktime->text(), "1439") << "steps from the last valid position";
+
+    dialog.Blocktime->setFocus();
+    QKeyEvent arrowUp(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(dialog.Blocktime, &arrowUp);
+    EXPECT_EQ(dialog.Blocktime->text(), "1440");
+}
+
+TEST(ConfigDialog, AnUnsavedEditIsUsedByTheNextPass) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    rig.writeConfig(goodConfig(tables));
+    TestWindow& window = rig.start();
+    ASSERT_FALSE(window.ConfigError());
+
+    RefusingPort refusing;
+    window.Konfiguration1Click();
+    window.config_f().ConfServerPort->setText(QString::number(refusing.port()));
+    window.config_f().close();
+    window.Button1Click();
+
+    // The scan's error is logged, the release's error reaches the report: both connected to the typed port.
+    EXPECT_TRUE(logMessages(window).filter(" EDatabaseError:").size() == 1)
+        << logMessages(window).join("\n").toStdString();
+    ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+    EXPECT_NE(rig.readConfig().find("SQLPort=" + std::to_string(TestServer::get().port)), std::string::npos)
+        << "the file keeps the saved port";
+}
+
+TEST(ConfigDialog, MinimumSizeAndConfigurationTwiceGivesOneDialog) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    window.config_f().hide();
+
+    window.Konfiguration1->trigger();
+    window.Konfiguration1->trigger();
+    pumpEvents();
+    int shownDialogs = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && qobject_cast<Tconfig_f*>(top))
+            ++shownDialogs;
+    EXPECT_EQ(shownDialogs, 1);
+    EXPECT_TRUE(window.config_f().isVisible());
+
+    window.config_f().resize(300, 200);
+    pumpEvents();
+    EXPECT_GE(window.config_f().width(), Tconfig_f::MinimumClientWidth);
+    EXPECT_GE(window.config_f().height(), Tconfig_f::MinimumClientHeight);
+}
+
+} // namespace
+} // namespace ostrel::test

@@ -1,0 +1,164 @@
+#include "ModalCloser.h"
+#include "WindowRig.h"
+#include "config/qt/Tconfig_f.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace ostrel::test {
+namespace {
+
+const std::vector<std::string> MessageThenDialog = {"message", "modal dialog"};
+
+struct RefusedButton {
+    const char* name;
+    void (Tmain_f::*click)();
+    const char* message;
+};
+
+TEST(GuardButtons, RefuseUnderConfigErrorAndOpenTheDialog) {
+    const RefusedButton buttons[] = {
+        {"timer button", &Tmain_f::BTN_TimerClick, "Error in Config!"},
+        {"single pass", &Tmain_f::Button1Click, "Incorrect configuration!"},
+    };
+    for (const RefusedButton& button : buttons) {
+        SCOPED_TRACE(button.name);
+        WindowRig rig;
+        TestWindow& window = rig.start();
+        ASSERT_TRUE(window.ConfigError());
+        const QStringList before = logMessages(window);
+
+        (window.*button.click)();
+
+        EXPECT_EQ(window.kinds(), MessageThenDialog);
+        EXPECT_EQ(window.shown[0].text, button.message);
+        EXPECT_FALSE(window.Timer->isActive());
+        EXPECT_EQ(window.BTN_Timer->text(), "Start timer");
+        EXPECT_EQ(logMessages(window), before) << "no pass ran";
+    }
+}
+
+TEST(GuardButtons, TheRealMessageBoxAndModalDialogCanBeClosed) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    window.realModals = true;
+    ModalCloser closer;
+
+    window.BTN_TimerClick();
+
+    ASSERT_EQ(closer.seen.size(), 2u);
+    EXPECT_EQ(closer.seen[0].className, "QMessageBox");
+    EXPECT_EQ(closer.seen[0].text, "Error in Config!");
+    EXPECT_EQ(closer.seen[0].title, "RDP-Ostrel");
+    EXPECT_EQ(closer.seen[0].buttons, 1);
+    EXPECT_EQ(closer.seen[1].className, "ostrel::Tconfig_f");
+    EXPECT_EQ(closer.seen[1].title, "Configuration");
+    EXPECT_FALSE(window.config_f().isVisible()) << "closing the dialog hides it";
+}
+
+TEST(GuardButtons, TimerButtonCaptionsAndBar) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    rig.writeConfig(goodConfig(tables));
+    TestWindow& window = rig.start();
+    EXPECT_EQ(window.BTN_Timer->text(), "Start timer");
+    EXPECT_EQ(window.PG->maximum(), 100);
+
+    window.BTN_TimerClick();
+    EXPECT_TRUE(window.Timer->isActive());
+    EXPECT_EQ(window.Timer->interval(), 1000);
+    EXPECT_EQ(window.BTN_Timer->text(), "Stop Timer");
+    EXPECT_EQ(window.PG->maximum(), 50) << "interval 5 × 10";
+
+    window.TimerTimer();
+    window.TimerTimer();
+    window.TimerTimer();
+    EXPECT_EQ(window.PG->value(), 30);
+
+    window.BTN_TimerClick();
+    EXPECT_FALSE(window.Timer->isActive());
+    EXPECT_EQ(window.BTN_Timer->text(), "Start Timer");
+    EXPECT_EQ(window.PG->value(), 30) << "stopping keeps the bar";
+    EXPECT_EQ(window.guard().TickCounter(), 3);
+
+    // Restarted, the counter goes on from 3: the pass comes at the second tick.
+    window.config_f().Time->setText("10");
+    window.BTN_TimerClick();
+    EXPECT_EQ(window.PG->maximum(), 100);
+    window.config_f().Time->setText("5");
+    window.TimerTimer();
+    EXPECT_EQ(window.PG->value(), 40);
+    window.TimerTimer();
+    EXPECT_EQ(window.PG->value(), 0) << "the pass sets the bar back";
+    EXPECT_EQ(window.guard().TickCounter(), 0);
+    EXPECT_TRUE(window.shown.empty());
+}
+
+TEST(GuardButtons, AnIntervalThatIsNoNumberReachesTheErrorReport) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    rig.writeConfig(goodConfig(tables));
+    TestWindow& window = rig.start();
+    window.config_f().Time->setText("abc");
+
+    window.BTN_TimerClick();
+    ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(window.shown[0].text, "'abc' ist kein gültiger Integerwert.");
+    EXPECT_FALSE(window.Timer->isActive());
+    EXPECT_EQ(window.BTN_Timer->text(), "Start timer");
+
+    window.Button1Click();
+    EXPECT_EQ(window.shown.size(), 2u);
+    EXPECT_FALSE(logMessages(window).contains(" - Single pass carried out!"));
+}
+
+TEST(GuardButtons, SinglePassRunsAtOnceAndClosesWithItsLine) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    auto config = goodConfig(tables);
+    config.push_back("LastRecord=0");
+    rig.writeConfig(config);
+    TestWindow& window = rig.start();
+    window.BTN_TimerClick();
+    window.TimerTimer();
+    ASSERT_EQ(window.PG->value(), 10);
+
+    window.Button1Click();
+
+    EXPECT_TRUE(window.shown.empty());
+    EXPECT_EQ(logMessages(window).last(), " - Single pass carried out!");
+    EXPECT_EQ(window.PG->value(), 0);
+    EXPECT_EQ(window.guard().TickCounter(), 0);
+    EXPECT_TRUE(window.Timer->isActive()) << "the single pass leaves the timer alone";
+    EXPECT_NE(rig.readConfig().find("LastRecord="), std::string::npos) << "written after every pass";
+}
+
+TEST(GuardButtons, ConfigErrorSetWhileTheTimerRunsKeepsItRunning) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    rig.writeConfig(goodConfig(tables));
+    TestWindow& window = rig.start();
+    window.BTN_TimerClick();
+    ASSERT_TRUE(window.Timer->isActive());
+
+    window.config_f().showNonModal();
+    window.config_f().ConfServer->setText("");
+    window.config_f().Button1Click();
+    ASSERT_TRUE(window.ConfigError());
+    EXPECT_FALSE(window.config_f().isVisible()) << "Save hides the dialog also after showing it again";
+
+    window.BTN_TimerClick();
+    EXPECT_EQ(window.kinds(), MessageThenDialog);
+    EXPECT_TRUE(window.Timer->isActive());
+    EXPECT_EQ(window.BTN_Timer->text(), "Stop Timer");
+}
+
+} // namespace
+} // namespace ostrel::test

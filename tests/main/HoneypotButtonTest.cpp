@@ -1,0 +1,104 @@
+#include "WindowRig.h"
+#include "support/HoneypotPeer.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace ostrel::test {
+namespace {
+
+// Holds a port bound on all IPv4 addresses, so that a honeypot start on it fails.
+class OccupiedPort {
+public:
+    explicit OccupiedPort(std::uint16_t port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(m_fd, 1) == 0;
+    }
+    ~OccupiedPort() { ::close(m_fd); }
+    bool bound = false;
+
+private:
+    int m_fd;
+};
+
+TEST(HoneypotButton, StartsOnThePortOfTheUpDownAndStops) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    window.Debug->setChecked(true);
+    const std::uint16_t port = freeHoneypotPort();
+    window.TarpitPort->setText(QString::number(port));
+    window.TarpitPort->setText("3500"); // out of range: the last valid position counts
+
+    window.btn_honeypotClick();
+    ASSERT_TRUE(window.pit().active());
+    EXPECT_EQ(window.btn_honeypot->text(), "Stop Honeypot");
+    EXPECT_EQ(window.pit().bindings().front().second, port);
+    EXPECT_EQ(logMessages(window).last(), QString(" - Honeypot on 127.0.0.1:%1 started.").arg(port));
+
+    {
+        HoneypotPeer peer("127.0.0.1", "127.0.0.1", port);
+        EXPECT_TRUE(peer.waitClosed(std::chrono::seconds(10)));
+    }
+    window.btn_honeypotClick();
+    EXPECT_FALSE(window.pit().active());
+    EXPECT_EQ(window.btn_honeypot->text(), "Start Honeypot");
+    EXPECT_EQ(window.tarpit->count(), 0);
+    EXPECT_EQ(logMessages(window).last(), " - Honeypot on 127.0.0.1:3500 stopped.") << "the field as it stands";
+    EXPECT_TRUE(window.shown.empty());
+    EXPECT_TRUE(rig.recorder.changes().empty()) << "Debug blocks nobody";
+}
+
+TEST(HoneypotButton, AFailedStartIsReportedAndStaysStopped) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    const std::uint16_t port = freeHoneypotPort();
+    OccupiedPort occupied(port);
+    ASSERT_TRUE(occupied.bound);
+    window.TarpitPort->setText(QString::number(port));
+    const QStringList before = logMessages(window);
+
+    window.btn_honeypotClick();
+    EXPECT_FALSE(window.pit().active());
+    EXPECT_EQ(window.btn_honeypot->text(), "Start Honeypot");
+    EXPECT_EQ(window.kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(logMessages(window), before);
+}
+
+TEST(HoneypotButton, KickWithoutSelectionOrLiveConnectionKeepsTheList) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    window.tarpit->addItem("203.0.113.5");
+    window.tarpit->addItem("203.0.113.6");
+
+    window.Button2->click();
+    EXPECT_EQ(window.tarpit->count(), 2) << "nothing selected";
+
+    window.tarpit->setCurrentRow(1);
+    window.Button2->click();
+    EXPECT_EQ(window.tarpit->count(), 2) << "no live connection of that address";
+}
+
+TEST(HoneypotButton, ProgramEndStopsARunningHoneypotSilently) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    const std::uint16_t port = freeHoneypotPort();
+    window.TarpitPort->setText(QString::number(port));
+    window.btn_honeypotClick();
+    ASSERT_TRUE(window.pit().active());
+
+    rig.finish();
+    OccupiedPort again(port);
+    EXPECT_TRUE(again.bound) << "the listener is gone with the window";
+}
+
+} // namespace
+} // namespace ostrel::test

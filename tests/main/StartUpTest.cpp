@@ -1,0 +1,106 @@
+#include "WindowRig.h"
+#include "config/ConfigurationLoad.h"
+#include "config/qt/Tconfig_f.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <gtest/gtest.h>
+
+namespace ostrel::test {
+namespace {
+
+const QString Loading = " - Loading config ... ";
+const QString RegistryOk = " - Registry OK.";
+const QString Loaded = " - Config loaded.";
+const QString Rule = ConfigurationLoad::BannerRule;
+const QString Beta = ConfigurationLoad::BannerBeta;
+
+TEST(StartUp, WithoutFileWritesPlaceholdersAndShowsTheDialog) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+
+    EXPECT_TRUE(window.ConfigError());
+    EXPECT_TRUE(window.config_f().isVisible()) << "the dialog opens over the window";
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, Rule, Beta}));
+    // The banner lines carry no date and time; the others do.
+    const QStringList raw = paneLines(window.Log->toPlainText(), false);
+    EXPECT_EQ(raw[3], Rule);
+    EXPECT_NE(raw[0], Loading);
+    EXPECT_EQ(rig.readConfig(), "[RDPOstrel]\r\nSQLServer=SQL SERVER\r\nSQLPort=3306\r\n"
+                                "SQLDatabase=SQL DATENBANK\r\nSQLUsername=SQL USERNAME\r\n"
+                                "SQLPasswort=DB GEHEIMNIS\r\n\r\n");
+    EXPECT_EQ(window.config_f().ConfServer->text(), "");
+    EXPECT_EQ(window.config_f().ConfServerPort->text(), "0");
+    EXPECT_EQ(window.config_f().Blocktime->text(), "120");
+    EXPECT_TRUE(window.shown.empty());
+}
+
+TEST(StartUp, WithPlaceholdersTheConnectionFails) {
+    WindowRig rig;
+    rig.start();
+    rig.finish();
+
+    TestWindow& window = rig.start();
+    EXPECT_TRUE(window.ConfigError());
+    EXPECT_FALSE(window.config_f().isVisible());
+    EXPECT_EQ(logMessages(window),
+              (QStringList{Loading, RegistryOk, Loaded, " - Database connection FAILED!.", Rule, Beta}));
+    EXPECT_EQ(window.config_f().ConfServer->text(), "SQL SERVER");
+}
+
+TEST(StartUp, WithAGoodConfigurationTheConnectionIsEstablished) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    rig.writeConfig(goodConfig(tables));
+    TestWindow& window = rig.start();
+
+    EXPECT_FALSE(window.ConfigError());
+    EXPECT_FALSE(window.config_f().isVisible());
+    EXPECT_EQ(logMessages(window),
+              (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.", Rule, Beta}));
+    EXPECT_EQ(window.config_f().tbl_prefix->text().toStdString(), tables.prefix());
+}
+
+TEST(StartUp, PortZeroIsAMissingValue) {
+    WindowRig rig;
+    rig.writeConfig({"SQLServer=db.invalid", "SQLPort=0", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"});
+    TestWindow& window = rig.start();
+
+    EXPECT_TRUE(window.ConfigError());
+    EXPECT_TRUE(window.config_f().isVisible());
+    EXPECT_EQ(window.config_f().ConfServerPort->text(), "0");
+    EXPECT_NE(rig.readConfig().find("SQLPort=3306\r\n"), std::string::npos);
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, Rule, Beta}));
+}
+
+TEST(StartUp, AnEmptyPortStopsTheStartUpWithTheErrorReport) {
+    WindowRig rig;
+    rig.writeConfig({"SQLServer=db.invalid", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p",
+                     "BlockInvalidUser=FALSE", "LastRecord=99"});
+    TestWindow& window = rig.start();
+
+    ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(window.shown[0].text, "'' ist kein gültiger Integerwert.");
+    EXPECT_EQ(logMessages(window), QStringList{Loading}) << "no connection attempt and no banner";
+    EXPECT_FALSE(window.ConfigError());
+    EXPECT_TRUE(window.config_f().BlockInvalidUser->isChecked()) << "the later steps did not run";
+    EXPECT_EQ(window.config_f().ConfServer->text(), "db.invalid") << "the earlier steps did";
+    EXPECT_TRUE(window.isVisible()) << "the window opens and works all the same";
+}
+
+TEST(StartUp, BlockTimesOutOfRangeArePlacedThroughTheSpins) {
+    WindowRig rig;
+    rig.writeConfig({"SQLServer=db.invalid", "SQLPort=3307", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p",
+                     "BlockInvalidUserInterval=5000", "BlockHoneypotInterval=0", "BlockInvalidUserCount=abc"});
+    TestWindow& window = rig.start();
+
+    EXPECT_EQ(window.config_f().Blocktime->text(), "1440");
+    EXPECT_EQ(window.config_f().BlocktimeHoneypot->text(), "1");
+    EXPECT_EQ(window.config_f().BlockInvalidUserCount->text(), "abc") << "taken unchecked";
+    EXPECT_EQ(window.settings().get(&SettingsValues::BlockInvalidUserInterval), "1440");
+}
+
+} // namespace
+} // namespace ostrel::test
