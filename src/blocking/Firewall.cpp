@@ -100,8 +100,8 @@ std::string deleteRuleArguments(const std::string& address) {
 void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
     if (!blockable(context.op, IP))
         return;
-    const Tables tables = Tables::fromSettings(context.settings);
     Connection connection(context.settings);
+    const Tables tables = Tables::fromSettings(context.settings);
     const std::string closing = countOf(connection, tables.firewall, IP) > 0
                                     ? extend(context, connection, tables, IP, MinuteModify)
                                     : blockAnew(context, connection, tables, Name, IP, MinuteModify);

@@ -71,10 +71,12 @@ template <typename Value> void setOption(CURL* curl, CURLoption option, Value va
 } // namespace
 
 std::string httpGet(const std::string& url, const HttpGetOptions& options) {
-    CurlEasy handle = makeCurlEasy();
-    CURL* curl = handle.get();
+    // The reply and the error buffer are libcurl's until the handle is cleaned up, so they
+    // are declared first and outlive it.
     Reply reply;
     char detail[CURL_ERROR_SIZE] = "";
+    CurlEasy handle = makeCurlEasy();
+    CURL* curl = handle.get();
 
     setOption(curl, CURLOPT_ERRORBUFFER, detail);
     setOption(curl, CURLOPT_URL, url.c_str());

@@ -186,12 +186,13 @@ TEST_F(FirewallTest, HostileReasonNameIsStoredExactly) {
     EXPECT_EQ(column("203.0.113.7", "Reason"), " - Counter: 1 - " + name);
 }
 
-TEST_F(FirewallTest, BadPrefixOrPortFailsBeforeConnecting) {
+TEST_F(FirewallTest, BadPrefixOrPortFailsBeforeAnyStatement) {
     env().settings.set(&SettingsValues::SQLTBLPrefix, "x;DROP");
     EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.7", 5), EInvalidIdentifier);
-    tables().applyTo(env().settings);
+    // The port is converted as the connection opens, the first step, as in the scan and the release.
     env().settings.set(&SettingsValues::SQLPort, "3306a");
     EXPECT_THROW(Firewall(context(), "RDP-Block", "203.0.113.7", 5), EConvertError);
+    EXPECT_EQ(activeRows(), 0);
     EXPECT_TRUE(commands().empty());
 }
 
