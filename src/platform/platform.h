@@ -77,7 +77,7 @@ public:
 
 struct NftablesOptions {
     std::string table = "rdp_ostrel";  // table of the program's own (family inet)
-    std::string nftPath = "nft";       // resolved through PATH, never through a shell
+    std::string nftPath = "nft";       // resolved through PATH and the sbin folders, never through a shell
     std::string netns;                 // when set, nft runs inside this named network namespace (`ip netns exec`)
 };
 

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sstream>
 #include <sys/socket.h>
 
 namespace ostrel::test {
@@ -23,6 +24,21 @@ platform::FileDescriptor occupy(const std::string& address, std::uint16_t port) 
     return socket;
 }
 
+// The queue length that each listening socket on the port was given, as `ss` shows it.
+std::vector<int> listenQueues(const NetworkNamespace& net, std::uint16_t port) {
+    std::istringstream lines(net.execChecked({"ss", "-ltnH", "sport = :" + std::to_string(port)}));
+    std::vector<int> queues;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string state;
+        int waiting = 0;
+        int queue = 0;
+        if (fields >> state >> waiting >> queue)
+            queues.push_back(queue);
+    }
+    return queues;
+}
+
 class PitLifecycle : public PitTest {};
 
 TEST_F(PitLifecycle, StartAndStopMakeAndRemoveTheTwoBindingsWithTheirLines) {
@@ -39,6 +55,8 @@ TEST_F(PitLifecycle, StartAndStopMakeAndRemoveTheTwoBindingsWithTheirLines) {
 
         EXPECT_TRUE(m_pit->active());
         EXPECT_EQ(m_pit->bindings(), (Bindings{{c.adapter, m_port}, {"", m_port}}));
+        // One all-addresses socket serves both bindings here, with a queue of 15.
+        EXPECT_EQ(listenQueues(*m_net, m_port), std::vector<int>{15});
         EXPECT_EQ(m_op.lines(),
                   (std::vector<std::string>{" - Honeypot on " + c.shown + ":" + portText() + " started."}));
 

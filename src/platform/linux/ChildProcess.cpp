@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,6 +177,32 @@ int ChildProcess::wait() {
 void ChildProcess::kill() {
     if (m_pid > 0)
         ::kill(m_pid, SIGKILL);
+}
+
+std::string findProgram(const std::string& program, std::string_view searchPath) {
+    if (program.empty() || program.find('/') != std::string::npos)
+        return program;
+    const auto isExecutable = [](const std::string& file) {
+        struct stat status {};
+        return ::stat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(file.c_str(), X_OK) == 0;
+    };
+    std::vector<std::string_view> folders;
+    for (;;) {
+        const auto colon = searchPath.find(':');
+        folders.push_back(searchPath.substr(0, colon));
+        if (colon == std::string_view::npos)
+            break;
+        searchPath.remove_prefix(colon + 1);
+    }
+    folders.insert(folders.end(), {"/usr/local/sbin", "/usr/sbin", "/sbin"});
+    for (const std::string_view folder : folders) {
+        if (folder.empty())
+            continue;
+        const std::string candidate = std::string(folder) + "/" + program;
+        if (isExecutable(candidate))
+            return candidate;
+    }
+    return program;
 }
 
 ProcessOutcome runProcess(const std::vector<std::string>& argv, std::string_view input,

@@ -45,6 +45,12 @@ private:
     FileDescriptor m_errors;
 };
 
+// The file that starting `program` runs: a name with a slash as it is; otherwise the first
+// executable of that name in the folders of `searchPath` (PATH's form), then in the system
+// folders of the administrator's programs, which the PATH of a program started by `su` or from a
+// desktop session lacks on Debian. The name unchanged when none is found.
+std::string findProgram(const std::string& program, std::string_view searchPath);
+
 // How a program that ran has ended, and what it wrote.
 struct ProcessOutcome {
     int exitCode = -1; // -1 when a signal ended it

@@ -5,6 +5,7 @@
 #include "platform/linux/ChildProcess.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace ostrel::platform {
 namespace {
@@ -15,7 +16,8 @@ std::vector<std::string> nftCommandLine(const NftablesOptions& options) {
     std::vector<std::string> line;
     if (!options.netns.empty())
         line = {"ip", "netns", "exec", options.netns};
-    line.insert(line.end(), {options.nftPath, "-f", "-"});
+    const char* searchPath = std::getenv("PATH");
+    line.insert(line.end(), {findProgram(options.nftPath, searchPath ? searchPath : "/usr/bin:/bin"), "-f", "-"});
     return line;
 }
 
