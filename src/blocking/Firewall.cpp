@@ -29,7 +29,7 @@ bool blockable(Operator& op, const std::string& IP) {
         logLine(op, " - Invalid IP address: " + IP + " - not blocked.");
         return false;
     }
-    if (platform::isLoopbackAddress(IP)) {
+    if (platform::isLoopbackAddress(IP) || platform::isOwnAddress(IP)) {
         logLine(op, " - IP " + IP + " is a local address - not blocked.");
         return false;
     }

@@ -111,5 +111,8 @@ bool isIpLiteral(const std::string& text);
 bool isIPv6Literal(const std::string& text);
 // True for 127.0.0.0/8, ::1 and IPv4-mapped loopback.
 bool isLoopbackAddress(const std::string& text);
+// True for an address that one of this machine's interfaces holds (in the calling thread's
+// network namespace): blocking it would cut the machine off from itself like loopback.
+bool isOwnAddress(const std::string& text);
 
 } // namespace ostrel::platform

@@ -73,7 +73,7 @@ TEST(AdapterIPAddressTest, IsEmptyOrAnIPv4AddressOtherThanLoopback) {
 
 // Runs the steps in a child process inside a network namespace of its own; each step is a shell
 // command that shapes the namespace, followed by what AdapterIPAddress() must answer then.
-TEST(AdapterIPAddressTest, TakesAnInterfaceThatIsUpAndNoLoopback) {
+TEST(InterfaceAddressesTest, AdapterIsTheFirstUpNonLoopbackAndOwnAddressesAreAllHeld) {
     struct Step {
         const char* command;
         const char* expected;
@@ -84,6 +84,11 @@ TEST(AdapterIPAddressTest, TakesAnInterfaceThatIsUpAndNoLoopback) {
         {"ip addr add 198.51.100.5/24 dev v1", ""},
         {"ip link set v1 up", "198.51.100.5"},
         {"ip link set v1 down && ip addr add 203.0.113.5/24 dev v0", "203.0.113.5"},
+    };
+    // What isOwnAddress answers in the namespace shaped by all the steps.
+    const std::vector<std::pair<std::string, bool>> own = {
+        {"203.0.113.5", true}, {"198.51.100.5", true}, {"2001:DB8::5", true}, {"::ffff:203.0.113.5", true},
+        {"127.0.0.1", true},   {"203.0.113.6", false}, {"2001:db8::6", false}, {"not an address", false},
     };
     int answers[2];
     ASSERT_EQ(::pipe(answers), 0);
@@ -100,6 +105,9 @@ TEST(AdapterIPAddressTest, TakesAnInterfaceThatIsUpAndNoLoopback) {
                 report += std::system(command.c_str()) == 0 ? platform::AdapterIPAddress() + "\n"
                                                             : std::string("failed: ") + step.command + "\n";
             }
+            for (const auto& [address, expected] : own)
+                if (platform::isOwnAddress(address) != expected)
+                    report += "isOwnAddress(" + address + ") is not " + (expected ? "true" : "false") + "\n";
         }
         [[maybe_unused]] auto written = ::write(answers[1], report.data(), report.size());
         ::_exit(0);

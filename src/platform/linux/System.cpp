@@ -1,4 +1,5 @@
 #include "common/Errors.h"
+#include "platform/linux/Addresses.h"
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
@@ -68,6 +69,31 @@ std::string AdapterIPAddress() {
             return text;
     }
     return {};
+}
+
+bool isOwnAddress(const std::string& text) {
+    const auto literal = parseIpLiteral(text);
+    if (!literal)
+        return false;
+    ifaddrs* first = nullptr;
+    if (::getifaddrs(&first) != 0)
+        return false;
+    const InterfaceList interfaces(first);
+    for (const ifaddrs* entry = first; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr)
+            continue;
+        char own[INET6_ADDRSTRLEN] = {};
+        const int family = entry->ifa_addr->sa_family;
+        const void* address = nullptr;
+        if (family == AF_INET && literal->family == AddressFamily::IPv4)
+            address = &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
+        else if (family == AF_INET6 && literal->family == AddressFamily::IPv6)
+            address = &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
+        // Both sides in inet_ntop's spelling, so "2001:DB8::1" meets "2001:db8::1".
+        if (address && ::inet_ntop(family, address, own, sizeof own) && literal->text == own)
+            return true;
+    }
+    return false;
 }
 
 } // namespace ostrel::platform
