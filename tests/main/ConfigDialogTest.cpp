@@ -210,7 +210,7 @@ TEST(ConfigDialog, AnUnsavedEditIsUsedByTheNextPass) {
         << "the file keeps the saved port";
 }
 
-TEST(ConfigDialog, MinimumSizeAndConfigurationTwiceGivesOneDialog) {
+TEST(ConfigDialog, FixedSizeAndConfigurationTwiceGivesOneDialog) {
     WindowRig rig;
     TestWindow& window = rig.start();
     window.config_f().hide();
@@ -225,10 +225,14 @@ TEST(ConfigDialog, MinimumSizeAndConfigurationTwiceGivesOneDialog) {
     EXPECT_EQ(shownDialogs, 1);
     EXPECT_TRUE(window.config_f().isVisible());
 
-    window.config_f().resize(300, 200);
-    pumpEvents();
-    EXPECT_GE(window.config_f().width(), Tconfig_f::MinimumClientWidth);
-    EXPECT_GE(window.config_f().height(), Tconfig_f::MinimumClientHeight);
+    const QSize laidOut = window.config_f().size();
+    EXPECT_GE(laidOut.width(), Tconfig_f::MinimumClientWidth);
+    EXPECT_GE(laidOut.height(), Tconfig_f::MinimumClientHeight);
+    for (const QSize tried : {QSize(300, 200), QSize(900, 900)}) {
+        window.config_f().resize(tried);
+        pumpEvents();
+        EXPECT_EQ(window.config_f().size(), laidOut) << "a tool window of fixed size";
+    }
 }
 
 } // namespace

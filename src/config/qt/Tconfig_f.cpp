@@ -90,8 +90,8 @@ Tconfig_f::Tconfig_f(Settings& settings, IniFile& ini, Hooks hooks, QWidget* par
     setTabOrder(Time, Button1);
 
     applyWindowFont(*this);
-    setMinimumSize(MinimumClientWidth, MinimumClientHeight);
-    resize(MinimumClientWidth, MinimumClientHeight);
+    // A tool window of fixed size; should a larger font need more room, the fields get it.
+    setFixedSize(QSize(MinimumClientWidth, MinimumClientHeight).expandedTo(minimumSizeHint()));
     refreshFromSettings();
     placeTime();
 }
