@@ -15,7 +15,8 @@ inline bool prerequisitesMet() {
         return false;
     }
     if (!test::NetworkNamespace::available()) {
-        std::fprintf(stderr, "network namespaces unavailable: %s\n", test::NetworkNamespace::unavailableReason().c_str());
+        std::fprintf(stderr, "network namespaces unavailable: %s\n",
+                     test::NetworkNamespace::unavailableReason().c_str());
         return false;
     }
     return true;

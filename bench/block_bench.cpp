@@ -24,7 +24,9 @@ std::string address(int run, int i) {
     return text;
 }
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // Blocks `Addresses` distinct addresses from `threads` threads; returns the seconds taken.
 double blockAll(OperationContext& context, int run, int threads) {

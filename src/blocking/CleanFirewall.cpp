@@ -49,8 +49,8 @@ void moveToHistory(Connection& connection, const Tables& tables, const std::vect
         ids.push_back(block.id);
     for (const std::string& chunk : joinInChunks(ids))
         connection.execute("INSERT INTO " + tables.firewall_history + " SELECT * FROM " + tables.firewall +
-                           " WHERE ID IN (" + chunk + ");\nDELETE FROM " + tables.firewall + " WHERE ID IN (" +
-                           chunk + ");");
+                           " WHERE ID IN (" + chunk + ");\nDELETE FROM " + tables.firewall + " WHERE ID IN (" + chunk +
+                           ");");
 }
 
 // Ends the expired blocks. The rows move to the history in one transaction, and only after it

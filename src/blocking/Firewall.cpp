@@ -37,8 +37,7 @@ bool blockable(Operator& op, const std::string& IP) {
 }
 
 std::int64_t countOf(Connection& connection, const std::string& table, const std::string& IP) {
-    return connection
-        .execute("SELECT COUNT(ID) AS \"Count\" FROM " + table + " WHERE IP = " + connection.quote(IP))
+    return connection.execute("SELECT COUNT(ID) AS \"Count\" FROM " + table + " WHERE IP = " + connection.quote(IP))
         .integer("Count");
 }
 
@@ -55,8 +54,8 @@ std::string extend(OperationContext& context, Connection& connection, const Tabl
     return " - Blocktime extendet by " + std::to_string(MinuteModify) + " minutes!";
 }
 
-std::string blockAnew(OperationContext& context, Connection& connection, const Tables& tables,
-                      const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+std::string blockAnew(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
+                      const std::string& IP, std::int32_t MinuteModify) {
     Operator& op = context.op;
     if (op.detailLog())
         logLine(op, " - Firewall rules will be created ...");
@@ -86,7 +85,9 @@ std::string blockAnew(OperationContext& context, Connection& connection, const T
 
 } // namespace
 
-std::string ruleName(const std::string& address) { return "Autoblock_" + address; }
+std::string ruleName(const std::string& address) {
+    return "Autoblock_" + address;
+}
 
 std::string addRuleArguments(const std::string& address) {
     return "advfirewall firewall add rule name=\"" + ruleName(address) + "\" remoteip=\"" + address +

@@ -31,6 +31,8 @@ public:
 };
 
 // Shorthand for the main pane, which takes nearly every line.
-inline void logLine(Operator& op, const std::string& message) { op.log(Pane::Log, message); }
+inline void logLine(Operator& op, const std::string& message) {
+    op.log(Pane::Log, message);
+}
 
 } // namespace ostrel

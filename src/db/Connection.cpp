@@ -4,9 +4,8 @@
 #include "common/Errors.h"
 #include "config/Settings.h"
 
-#include <mysql.h>
-
 #include <algorithm>
+#include <mysql.h>
 #include <strings.h>
 
 namespace ostrel {
@@ -94,7 +93,9 @@ std::int64_t ResultSet::integer(const std::string& column) const {
     throw EConvertError(notAnIntegerMessage(value));
 }
 
-void Connection::Closer::operator()(MYSQL* mysql) const noexcept { mysql_close(mysql); }
+void Connection::Closer::operator()(MYSQL* mysql) const noexcept {
+    mysql_close(mysql);
+}
 
 Connection::Connection(const Settings& settings) : Connection(ConnectionValues::fromSettings(settings)) {}
 

@@ -23,7 +23,8 @@ Tables Tables::fromPrefixes(const std::string& prefix, const std::string& histor
 }
 
 Tables Tables::fromSettings(const Settings& settings) {
-    return fromPrefixes(settings.get(&SettingsValues::SQLTBLPrefix), settings.get(&SettingsValues::SQLTBLPrefixHistory));
+    return fromPrefixes(settings.get(&SettingsValues::SQLTBLPrefix),
+                        settings.get(&SettingsValues::SQLTBLPrefixHistory));
 }
 
 } // namespace ostrel

@@ -73,10 +73,11 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
     connect(Beenden1, &QAction::triggered, this, &Tmain_f::Beenden1Click);
 
     // The dialog comes last: creating the window uses nothing of it.
-    m_config_f = std::make_unique<Tconfig_f>(
-        m_settings, *m_ini,
-        Tconfig_f::Hooks{[this] { OstrelKonfigurieren(); }, [this](const std::exception_ptr& error) { reportError(error); }},
-        this);
+    m_config_f =
+        std::make_unique<Tconfig_f>(m_settings, *m_ini,
+                                    Tconfig_f::Hooks{[this] { OstrelKonfigurieren(); },
+                                                     [this](const std::exception_ptr& error) { reportError(error); }},
+                                    this);
 }
 
 Tmain_f::~Tmain_f() {

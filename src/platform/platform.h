@@ -76,9 +76,9 @@ public:
 };
 
 struct NftablesOptions {
-    std::string table = "rdp_ostrel";  // table of the program's own (family inet)
-    std::string nftPath = "nft";       // resolved through PATH and the sbin folders, never through a shell
-    std::string netns;                 // when set, nft runs inside this named network namespace (`ip netns exec`)
+    std::string table = "rdp_ostrel"; // table of the program's own (family inet)
+    std::string nftPath = "nft";      // resolved through PATH and the sbin folders, never through a shell
+    std::string netns;                // when set, nft runs inside this named network namespace (`ip netns exec`)
 };
 
 // The Linux firewall command: one nftables table with an IPv4 and an IPv6 set and an input

@@ -1,11 +1,11 @@
 #include "blocking/Firewall.h"
+
 #include "common/Errors.h"
 #include "platform/platform.h"
 #include "support/TestContext.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
+#include <gtest/gtest.h>
 #include <thread>
 
 namespace ostrel {
@@ -65,7 +65,8 @@ TEST_F(FirewallTest, NewBlockWritesRowRuleAndLines) {
                                   "remoteip=\"203.0.113.7\" action=block protocol=any dir=in";
     EXPECT_EQ(column("203.0.113.7", "Command"), "netsh " + arguments);
     EXPECT_EQ(column("203.0.113.7", "Command").size(), 98u + 2 * 11) << "98 characters and the address twice";
-    EXPECT_EQ(commands(), (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
+    EXPECT_EQ(commands(),
+              (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
     EXPECT_EQ(env().op.lines(), (std::vector<std::string>{
                                     " - Firewall rules will be created ...",
                                     " - " + arguments,
@@ -220,8 +221,8 @@ TEST_F(FirewallTest, ConcurrentBlocksOfSameAndDifferentAddresses) {
     for (int i = 1; i < Threads; i += 2)
         EXPECT_EQ(blockMinutes("198.51.100." + std::to_string(i)), 60);
     // Racing calls for one address may both find no row; every row is a whole block.
-    const auto shared = tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() +
-                                        " WHERE IP = \"203.0.113.50\"");
+    const auto shared =
+        tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() + " WHERE IP = \"203.0.113.50\"");
     EXPECT_GE(shared, 1);
     EXPECT_LE(shared, Threads / 2);
     EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() +

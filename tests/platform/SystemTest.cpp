@@ -87,7 +87,7 @@ TEST(InterfaceAddressesTest, AdapterIsTheFirstUpNonLoopbackAndOwnAddressesAreAll
     };
     // What isOwnAddress answers in the namespace shaped by all the steps.
     const std::vector<std::pair<std::string, bool>> own = {
-        {"203.0.113.5", true}, {"198.51.100.5", true}, {"2001:DB8::5", true}, {"::ffff:203.0.113.5", true},
+        {"203.0.113.5", true}, {"198.51.100.5", true}, {"2001:DB8::5", true},  {"::ffff:203.0.113.5", true},
         {"127.0.0.1", true},   {"203.0.113.6", false}, {"2001:db8::6", false}, {"not an address", false},
     };
     int answers[2];

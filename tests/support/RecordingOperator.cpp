@@ -5,7 +5,9 @@
 
 namespace ostrel::test {
 
-void RecordingOperator::log(Pane pane, const std::string& message) { logPlain(pane, message); }
+void RecordingOperator::log(Pane pane, const std::string& message) {
+    logPlain(pane, message);
+}
 
 void RecordingOperator::logPlain(Pane pane, const std::string& line) {
     std::lock_guard lock(m_mutex);
@@ -42,7 +44,8 @@ bool RecordingOperator::hasLine(const std::string& message, Pane pane) const {
 
 bool RecordingOperator::hasLineContaining(const std::string& text, Pane pane) const {
     const auto all = lines(pane);
-    return std::any_of(all.begin(), all.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    return std::any_of(all.begin(), all.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
 void RecordingOperator::clear() {

@@ -16,8 +16,8 @@ namespace ostrel::test {
 // recording firewall command. The abuse report is off unless a test turns it on.
 struct TestContext {
     explicit TestContext(const TestTables* tables = nullptr, platform::FirewallCommand* firewall = nullptr)
-        : ini(folder / "Config.ini"), report(settings, op),
-          context{settings, ini, op, firewall ? *firewall : recordingFirewall, report} {
+        : ini(folder / "Config.ini"),
+          report(settings, op), context{settings, ini, op, firewall ? *firewall : recordingFirewall, report} {
         settings.set(&SettingsValues::Report, false);
         if (tables)
             tables->applyTo(settings);

@@ -125,11 +125,17 @@ void TestTables::applyTo(Settings& settings) const {
     settings.set(&SettingsValues::SQLTBLPrefixHistory, m_historyPrefix);
 }
 
-Connection TestTables::connect() const { return Connection(connectionValues()); }
+Connection TestTables::connect() const {
+    return Connection(connectionValues());
+}
 
-ResultSet TestTables::query(const std::string& sql) const { return connect().execute(sql); }
+ResultSet TestTables::query(const std::string& sql) const {
+    return connect().execute(sql);
+}
 
-void TestTables::exec(const std::string& sql) const { connect().execute(sql); }
+void TestTables::exec(const std::string& sql) const {
+    connect().execute(sql);
+}
 
 std::int64_t TestTables::scalar(const std::string& sql) const {
     ResultSet result = query(sql);
