@@ -4,6 +4,8 @@
 #include <iterator>
 
 #if defined(__unix__) || defined(__APPLE__)
+#include "platform/linux/FileDescriptor.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,37 +25,12 @@ std::optional<std::string> readFileBytes(const std::filesystem::path& file) {
 
 #if defined(__unix__) || defined(__APPLE__)
 
-namespace {
-
-// An open descriptor, closed on every path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    // Closes now so that a failing close (a late write error) can be seen.
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-} // namespace
+namespace {} // namespace
 
 bool writeFileBytes(const std::filesystem::path& file, std::string_view bytes) {
     // The mode given to open applies only when the file is created, so the password never
     // sits in a file that others could have opened before its permissions were narrowed.
-    FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    platform::FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (fd.get() < 0)
         return false;
     while (!bytes.empty()) {

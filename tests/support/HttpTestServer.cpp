@@ -1,5 +1,7 @@
 #include "support/HttpTestServer.h"
 
+#include "platform/linux/FileDescriptor.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -25,21 +27,6 @@ using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, OpenSslFree<SSL_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslFree<X509_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error("HttpTestServer: " + what);
@@ -278,7 +265,7 @@ void HttpTestServer::acceptLoop() {
 }
 
 void HttpTestServer::serve(int rawFd) {
-    FileDescriptor fd(rawFd);
+    platform::FileDescriptor fd(rawFd);
     SslPtr ssl = m_tls ? m_tls->newSession() : nullptr;
     Stream stream(fd.get(), m_stopPipe[0], ssl.get());
     if (!stream.handshake())

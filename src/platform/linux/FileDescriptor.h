@@ -30,6 +30,8 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
+    // Closes now and tells whether that worked, so that a late write error can be seen.
+    bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
 
 private:
     int m_fd = -1;
