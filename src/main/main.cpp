@@ -1,6 +1,7 @@
 // rdp-ostrel: the operator window of the guard. Everything it needs lives next to the
 // executable: Config.ini and the event channel folder "Eventlog".
 #include "main/ErrorReport.h"
+#include "main/TerminationSignals.h"
 #include "main/Tmain_f.h"
 #include "main/VisualStyle.h"
 #include "platform/platform.h"
@@ -27,6 +28,11 @@ int main(int argc, char* argv[]) {
         // Only the program's own nftables table is ever touched.
         [](ostrel::Operator& op) { return platform::makeNftablesFirewall(op); },
         &platform::AdapterIPAddress,
+    });
+    // Asked to stop, the program ends as when its window is closed, also from within a modal box.
+    ostrel::TerminationSignals termination([&main_f] {
+        main_f.close();
+        QCoreApplication::quit();
     });
     main_f.show();
     return application.exec();
