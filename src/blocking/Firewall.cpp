@@ -14,7 +14,8 @@ namespace ostrel {
 
 namespace {
 
-constexpr const char* Quote = "\"";
+// The end of a block without end, as a literal of the statements.
+const std::string NoEndLiteral = std::string("\"") + NoEndRevoke + "\"";
 
 // Block numbers and lengths are 32-bit; a value beyond that fails the block outright.
 std::int32_t checked32(std::int64_t value) {
@@ -44,9 +45,8 @@ std::int64_t countOf(Connection& connection, const std::string& table, const std
 std::string extend(OperationContext& context, Connection& connection, const Tables& tables, const std::string& IP,
                    std::int32_t MinuteModify) {
     logLine(context.op, " - already listed = several quick attempts = extended block");
-    const std::string revoke = MinuteModify == 0
-                                   ? std::string(Quote) + NoEndRevoke + Quote
-                                   : "DATE_ADD(`revoke`, INTERVAL " + std::to_string(MinuteModify) + " MINUTE)";
+    const std::string revoke =
+        MinuteModify == 0 ? NoEndLiteral : "DATE_ADD(`revoke`, INTERVAL " + std::to_string(MinuteModify) + " MINUTE)";
     const std::string update =
         "UPDATE " + tables.firewall + " SET `revoke` = " + revoke + " WHERE `IP` = " + connection.quote(IP) + ";";
     if (!context.op.debug())
@@ -65,8 +65,8 @@ std::string blockAnew(OperationContext& context, Connection& connection, const T
     if (op.detailLog())
         logLine(op, " - " + arguments);
     const std::int32_t D = checked32(std::int64_t{N} * MinuteModify);
-    const std::string revoke = MinuteModify == 0 ? std::string(Quote) + NoEndRevoke + Quote
-                                                 : "DATE_ADD(NOW(), INTERVAL " + std::to_string(D) + " MINUTE)";
+    const std::string revoke =
+        MinuteModify == 0 ? NoEndLiteral : "DATE_ADD(NOW(), INTERVAL " + std::to_string(D) + " MINUTE)";
     const std::string insert = "INSERT INTO " + tables.firewall +
                                " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + revoke +
                                ", " + connection.quote(IP) + ", " + connection.quote(reason) + ", " +

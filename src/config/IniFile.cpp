@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -99,43 +100,36 @@ IniFile::~IniFile() {
     }
 }
 
-std::string IniFile::ReadString(const std::string& path, const std::string& defaultValue) {
+std::optional<std::string> IniFile::readValue(const std::string& path) {
     std::lock_guard lock(m_mutex);
     const Line* line = lookupLocked(path);
-    return line ? line->value : defaultValue;
+    return line ? std::optional<std::string>(line->value) : std::nullopt;
+}
+
+std::string IniFile::ReadString(const std::string& path, const std::string& defaultValue) {
+    return readValue(path).value_or(defaultValue);
 }
 
 std::int32_t IniFile::ReadInteger(const std::string& path, std::int32_t defaultValue) {
-    std::string value;
-    {
-        std::lock_guard lock(m_mutex);
-        const Line* line = lookupLocked(path);
-        if (!line)
-            return defaultValue;
-        value = line->value;
-    }
-    return value.empty() ? 0 : StrToInt(value);
+    const std::optional<std::string> value = readValue(path);
+    if (!value)
+        return defaultValue;
+    return value->empty() ? 0 : StrToInt(*value);
 }
 
 bool IniFile::ReadBoolean(const std::string& path, bool defaultValue) {
-    std::string value;
-    {
-        std::lock_guard lock(m_mutex);
-        const Line* line = lookupLocked(path);
-        if (!line)
-            return defaultValue;
-        value = line->value;
-    }
-    if (isAnyOf(value, TrueWords))
+    const std::optional<std::string> value = readValue(path);
+    if (!value)
+        return defaultValue;
+    if (isAnyOf(*value, TrueWords))
         return true;
-    if (isAnyOf(value, FalseWords))
+    if (isAnyOf(*value, FalseWords))
         return false;
-    return !value.empty() && StrToInt(value) != 0;
+    return !value->empty() && StrToInt(*value) != 0;
 }
 
 bool IniFile::ValueExists(const std::string& path) {
-    std::lock_guard lock(m_mutex);
-    return lookupLocked(path) != nullptr;
+    return readValue(path).has_value();
 }
 
 void IniFile::WriteString(const std::string& path, const std::string& value) {

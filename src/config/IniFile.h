@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,8 @@ private:
     Section* findSectionLocked(const std::string& name);
     // The entry a path names, after the check for changes (outside a batch).
     const Line* lookupLocked(const std::string& path);
+    // A copy of the value a path names, taken under the lock; nullopt when the key is absent.
+    std::optional<std::string> readValue(const std::string& path);
     void writeLocked(const std::string& path, const std::string& value);
 
     std::filesystem::path m_path;
