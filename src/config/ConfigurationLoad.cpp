@@ -55,9 +55,16 @@ void ConfigurationLoad::OstrelKonfigurieren() {
     writePlaceholders();
     if (m_configError && m_showDialog)
         m_showDialog();
-    m_conn.setValues(ConnectionValues::fromSettings(m_settings));
-    fillBlockingFields();
-    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
+    try {
+        m_conn.setValues(ConnectionValues::fromSettings(m_settings));
+        fillBlockingFields();
+    } catch (...) {
+        // The mark is read even when the load stops early: otherwise the next pass would work
+        // from a mark that was never loaded and save it over the one in the file.
+        loadLastRecord();
+        throw;
+    }
+    loadLastRecord();
     if (platform::probeEventChannel(m_eventChannelFolder))
         logLine(m_op, " - Registry OK.");
     logLine(m_op, " - Config loaded.");
@@ -94,6 +101,10 @@ void ConfigurationLoad::fillBlockingFields() {
     m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true));
     m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
     m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
+}
+
+void ConfigurationLoad::loadLastRecord() {
+    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
 }
 
 void ConfigurationLoad::OstrelSQLConn() {

@@ -29,7 +29,8 @@ public:
     void startUp();
 
     // The load (`OstrelKonfigurieren`), also run after every Save of the dialog. A text that
-    // must be a whole number and is none raises EConvertError and ends the load at that step.
+    // must be a whole number and is none raises EConvertError and ends the load at that step;
+    // LastRecord is loaded all the same, so that no pass works from a mark it never read.
     void OstrelKonfigurieren();
 
     // Opens the start-up connection with the values of the last load and logs the outcome;
@@ -49,6 +50,7 @@ private:
     void fillConnectionFields();
     void writePlaceholders();
     void fillBlockingFields();
+    void loadLastRecord();
 
     Settings& m_settings;
     IniFile& m_ini;
