@@ -2,11 +2,17 @@
 // line feeds or megabytes in them) reaches the operator window without harm.
 #include "WindowRig.h"
 #include "platform/ChannelFileWriter.h"
+#include "platform/linux/FileDescriptor.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 
 namespace ostrel::test {
 namespace {
@@ -76,6 +82,60 @@ TEST(OutsideInput, EventTextsCanNeitherForgeLinesNorFloodThePane) {
     EXPECT_TRUE(hugeLines[0].endsWith("x ... [921600 bytes in all]"));
     EXPECT_LT(hugeLines[0].size(), 1000);
     EXPECT_EQ(sightings(tables), 1);
+}
+
+// Makes a folder immutable (no file in it can be created, renamed or removed, not even by
+// root) for its lifetime; the file system must support the flag.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const std::filesystem::path& folder)
+        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        int flags = 0;
+        if (!m_fd || ::ioctl(m_fd.get(), FS_IOC_GETFLAGS, &flags) != 0) {
+            m_reason = std::string("cannot read the folder's flags: ") + std::strerror(errno);
+            return;
+        }
+        m_flags = flags;
+        flags |= FS_IMMUTABLE_FL;
+        if (::ioctl(m_fd.get(), FS_IOC_SETFLAGS, &flags) != 0)
+            m_reason = std::string("cannot make the folder immutable: ") + std::strerror(errno);
+    }
+    ~ImmutableFolder() {
+        if (m_reason.empty())
+            ::ioctl(m_fd.get(), FS_IOC_SETFLAGS, &m_flags);
+    }
+    ImmutableFolder(const ImmutableFolder&) = delete;
+    ImmutableFolder& operator=(const ImmutableFolder&) = delete;
+    // Empty when the folder is immutable now.
+    const std::string& unavailable() const { return m_reason; }
+
+private:
+    platform::FileDescriptor m_fd;
+    int m_flags = 0;
+    std::string m_reason;
+};
+
+TEST(OutsideInput, AConfigIniThatCannotBeRewrittenStaysWholeAndTheLogSaysWhy) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    WindowRig rig;
+    auto config = goodConfig(tables);
+    config.push_back("LastRecord=0");
+    rig.writeConfig(config);
+    TestWindow& window = rig.start();
+    const std::string before = rig.readConfig();
+    appendFailedLogons(rig, {{"203.0.113.7"}});
+
+    ImmutableFolder immutable(rig.configFile().parent_path());
+    if (!immutable.unavailable().empty())
+        GTEST_SKIP() << immutable.unavailable();
+    window.Button1Click();
+
+    EXPECT_EQ(rig.readConfig(), before);
+    const QStringList told =
+        logMessages(window).filter(" - Cannot write " + QString::fromStdString(rig.configFile().string()));
+    ASSERT_FALSE(told.isEmpty()) << logMessages(window).join('\n').toStdString();
+    EXPECT_TRUE(told[0].endsWith("; the file keeps its previous content.")) << told[0].toStdString();
 }
 
 } // namespace
