@@ -6,7 +6,7 @@
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
-#include "main/ErrorReport.h"
+#include "common/ErrorReport.h"
 #include "main/UpDown.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
