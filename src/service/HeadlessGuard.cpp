@@ -60,7 +60,7 @@ void HeadlessGuard::startUp() {
                     m_ini->path().string() + " (placeholders written; put the real values there)");
     }
     if (m_load->ConfigError())
-        throw Error("Database connection FAILED: " + m_load->connectionError());
+        throw Error(m_load->connectionError());
     restoreBlocks();
 }
 

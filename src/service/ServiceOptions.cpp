@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <optional>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 namespace ostrel {
 namespace {
@@ -83,11 +83,10 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
         else if (name == "--honeypot")
             options.honeypotPort = numberIn(name, reader.value(), MinimumHoneypotPort, MaximumHoneypotPort);
-        else if (name == "--once" || name == "--debug" || name == "--detail-log" || name == "--help" ||
-                 name == "-h") {
+        else if (name == "--once" || name == "--debug" || name == "--detail-log" || name == "--help" || name == "-h") {
             reader.noValue();
-            bool& flag = name == "--once"    ? options.once
-                         : name == "--debug" ? options.debug
+            bool& flag = name == "--once"         ? options.once
+                         : name == "--debug"      ? options.debug
                          : name == "--detail-log" ? options.detailLog
                                                   : options.help;
             flag = true;

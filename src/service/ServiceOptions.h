@@ -10,8 +10,8 @@ namespace ostrel {
 
 // What the command line of rdp-ostrel-service asks for.
 struct ServiceOptions {
-    std::filesystem::path configFile;   // Config.ini
-    std::filesystem::path eventlog;     // the event channel folder
+    std::filesystem::path configFile;    // Config.ini
+    std::filesystem::path eventlog;      // the event channel folder
     std::optional<std::string> interval; // seconds between passes; the settings' default when absent
     std::optional<int> honeypotPort;
     bool once = false;
