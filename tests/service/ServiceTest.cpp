@@ -55,6 +55,22 @@ TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
     EXPECT_NE(readConfig().find("LastRecord=" + std::to_string(last) + "\r\n"), std::string::npos) << readConfig();
 }
 
+TEST_F(Service, DebugReadsButBlocksNothing) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+    appendFailedLogons({"203.0.113.7", "203.0.113.7"});
+
+    const auto outcome = runToEnd({"--once", "--debug"});
+
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_EQ(countLines(outcome.output, "RecordNumber 3: 203.0.113.7"), 1u) << outcome.output;
+    EXPECT_EQ(countLines(outcome.output, "[RDP-Block]"), 0u) << outcome.output;
+    EXPECT_TRUE(blockedInFirewall().empty());
+    EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall()), 0);
+    EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.merkliste()), 0);
+}
+
 TEST_F(Service, ShortIntervalRunsPassesAndEndsInOrderOnSigterm) {
     OSTREL_REQUIRE_TEST_DB();
     TestTables tables;
