@@ -60,6 +60,27 @@ private:
     std::optional<std::string> m_inlineValue;
 };
 
+// The options that take no value.
+struct Switch {
+    std::string_view name;
+    bool ServiceOptions::*flag;
+};
+constexpr Switch Switches[] = {
+    {"--once", &ServiceOptions::once},
+    {"--debug", &ServiceOptions::debug},
+    {"--detail-log", &ServiceOptions::detailLog},
+    {"--help", &ServiceOptions::help},
+    {"-h", &ServiceOptions::help},
+};
+
+bool ServiceOptions::*switchNamed(std::string_view name) {
+    for (const Switch& option : Switches) {
+        if (option.name == name)
+            return option.flag;
+    }
+    return nullptr;
+}
+
 std::filesystem::path pathValue(ArgumentReader& reader) {
     std::string path = reader.value();
     if (path.empty())
@@ -83,13 +104,9 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
         else if (name == "--honeypot")
             options.honeypotPort = numberIn(name, reader.value(), MinimumHoneypotPort, MaximumHoneypotPort);
-        else if (name == "--once" || name == "--debug" || name == "--detail-log" || name == "--help" || name == "-h") {
+        else if (bool ServiceOptions::*flag = switchNamed(name)) {
             reader.noValue();
-            bool& flag = name == "--once"         ? options.once
-                         : name == "--debug"      ? options.debug
-                         : name == "--detail-log" ? options.detailLog
-                                                  : options.help;
-            flag = true;
+            options.*flag = true;
         } else if (name.starts_with("-"))
             throw UsageError("unknown option " + name);
         else
