@@ -69,7 +69,12 @@ void HeadlessGuard::restoreBlocks() {
     // active block again before the first pass. The reconcile comes with the agreement between
     // firewall and database; until that is part of the build, this call site stays empty.
 #ifdef OSTREL_HAS_FIREWALL_RECONCILE
-    reconcileFirewall(*m_context);
+    try {
+        reconcileFirewall(*m_context);
+    } catch (const std::exception& error) {
+        // As in the window: the line tells why, and the reconcile after the next pass tries again.
+        logLine(m_operator, std::string(" ") + errorTypeName(error) + ":" + error.what());
+    }
 #endif
 }
 
