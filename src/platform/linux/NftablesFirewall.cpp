@@ -116,7 +116,7 @@ std::vector<std::string> NftablesFirewall::blockedAddresses() {
     if (!outcome.succeeded()) {
         // A table that is gone (a flushed ruleset, a reboot) holds nothing; the next change
         // sets it up again.
-        if (outcome.errors.find("No such file or directory") != std::string::npos)
+        if (outcome.errors.find("Error: No such file or directory") != std::string::npos)
             return {};
         throw EOSError("Cannot list the nftables table inet " + m_options.table + ": " + errorMessageOf(outcome));
     }
