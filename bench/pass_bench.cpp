@@ -139,9 +139,10 @@ bool run(const Workload& workload) {
                 workload.addresses, 1000 * seconds(blocked - counted) / workload.addresses);
     std::printf("  release (purges)  %8.3f s\n", seconds(released - blocked));
     std::printf("  pass              %8.3f s\n", seconds(released - start));
-    std::printf("  pass, no new records %5.3f s; its reconcile with %lld active blocks %.3f s = %.1f %% (target < 10 %%)\n",
-                seconds(idleEnd - idleStart), static_cast<long long>(active), seconds(reconciled - idleEnd),
-                100 * seconds(reconciled - idleEnd) / seconds(idleEnd - idleStart));
+    std::printf(
+        "  pass, no new records %5.3f s; its reconcile with %lld active blocks %.3f s = %.1f %% (target < 10 %%)\n",
+        seconds(idleEnd - idleStart), static_cast<long long>(active), seconds(reconciled - idleEnd),
+        100 * seconds(reconciled - idleEnd) / seconds(idleEnd - idleStart));
     std::printf("  firewall holds all after %.3f s (target < %.1f s): set holds %zu of %d\n", seconds(held - start),
                 workload.targetSeconds, elements, workload.addresses);
     std::printf("  left in the watch list %lld, active blocks %lld\n", static_cast<long long>(left),

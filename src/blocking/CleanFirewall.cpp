@@ -4,8 +4,8 @@
 #include "blocking/SqlLists.h"
 #include "blocking/SqlTransaction.h"
 #include "common/Errors.h"
-#include "common/Operator.h"
 #include "common/FirewallLock.h"
+#include "common/Operator.h"
 #include "db/Connection.h"
 #include "db/LockConflictRetry.h"
 #include "db/Tables.h"
@@ -133,10 +133,11 @@ void CleanFirewall(OperationContext& context) {
         logLine(op, " - Clean up the firewall rules ...");
     releaseExpired(context, connection, tables);
     if (!op.debug())
-        purge(connection, "DELETE FROM " + tables.merkliste + " WHERE Zeitstempel <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
+        purge(connection,
+              "DELETE FROM " + tables.merkliste + " WHERE Zeitstempel <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
     if (!op.debug())
-        purge(connection, "DELETE FROM " + tables.firewall_history +
-                              "  WHERE `Timestamp` <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
+        purge(connection,
+              "DELETE FROM " + tables.firewall_history + "  WHERE `Timestamp` <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
     if (op.detailLog())
         logLine(op, " -  Cleaned up!");
 }

@@ -2,9 +2,9 @@
 
 #include "blocking/AbuseReport.h"
 #include "common/Errors.h"
+#include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "config/Settings.h"
-#include "common/FirewallLock.h"
 #include "db/Connection.h"
 #include "db/LockConflictRetry.h"
 #include "db/Tables.h"

@@ -13,7 +13,8 @@ namespace ostrel {
 namespace {
 
 EDatabaseError clientError(MYSQL* mysql, const char* what) {
-    return EDatabaseError(std::string(what) + ": " + mysql_error(mysql) + " (" + std::to_string(mysql_errno(mysql)) + ")",
+    return EDatabaseError(std::string(what) + ": " + mysql_error(mysql) + " (" + std::to_string(mysql_errno(mysql)) +
+                              ")",
                           mysql_errno(mysql));
 }
 

@@ -42,13 +42,15 @@ public:
 // Runs work on a thread of its own and keeps what it raised.
 class Worker {
 public:
-    template <typename Work> explicit Worker(Work work) : m_thread([this, work] {
-        try {
-            work();
-        } catch (...) {
-            m_failure = std::current_exception();
-        }
-    }) {}
+    template <typename Work>
+    explicit Worker(Work work)
+        : m_thread([this, work] {
+              try {
+                  work();
+              } catch (...) {
+                  m_failure = std::current_exception();
+              }
+          }) {}
     ~Worker() {
         if (m_thread.joinable())
             m_thread.join();

@@ -1,8 +1,8 @@
 #include "blocking/Firewall.h"
 
 #include "blocking/CleanFirewall.h"
-#include "common/FirewallLock.h"
 #include "common/Errors.h"
+#include "common/FirewallLock.h"
 #include "platform/platform.h"
 #include "support/TestContext.h"
 
@@ -214,8 +214,8 @@ TEST_F(FirewallTest, EverySpellingOfAnAddressIsStoredAndBlockedAsOne) {
         for (const std::string& spelling : c.spellings)
             Firewall(context(), "Honeypot-Block", spelling, 60);
 
-        EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() +
-                                  " WHERE BINARY IP = \"" + c.canonical + "\""),
+        EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() + " WHERE BINARY IP = \"" +
+                                  c.canonical + "\""),
                   1);
         EXPECT_EQ(activeRows(), static_cast<std::int64_t>(&c - cases.data()) + 1) << "a row in another spelling";
         EXPECT_EQ(blockMinutes(c.canonical), 60 * static_cast<std::int64_t>(c.spellings.size()));

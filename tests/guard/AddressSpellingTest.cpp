@@ -67,8 +67,9 @@ TEST(AddressSpelling, EverySpellingIsStoredCountedBlockedAndReleasedAsOneAddress
                                 c.canonical + "\""),
                   1);
         const auto lines = ctx.op.lines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), " - [RDP-Block] IP " + c.canonical + " is blocked for 120 minutes!"),
-                  1);
+        EXPECT_EQ(
+            std::count(lines.begin(), lines.end(), " - [RDP-Block] IP " + c.canonical + " is blocked for 120 minutes!"),
+            1);
         EXPECT_EQ(test::setElements(ns, "rdp_ostrel", c.set),
                   (std::map<std::string, std::string>{{c.canonical, "Autoblock_" + c.canonical}}));
     }

@@ -94,8 +94,7 @@ void PitTest::SetUp() {
     m_report.emplace(m_settings, m_op);
     if (withNftables())
         m_nftables = platform::makeNftablesFirewall(m_nftablesOp, {"rdp_ostrel", "nft", m_net->name()});
-    m_context.emplace(
-        OperationContext{m_settings, *m_ini, m_op, m_nftables ? *m_nftables : m_firewall, *m_report});
+    m_context.emplace(OperationContext{m_settings, *m_ini, m_op, m_nftables ? *m_nftables : m_firewall, *m_report});
     m_port = m_net->run(freeHoneypotPort);
 }
 

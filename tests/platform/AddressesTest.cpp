@@ -131,10 +131,10 @@ TEST(Addresses, CanonicalTextOfEverySpelling) {
 
 TEST(Addresses, SingleHostAddresses) {
     const std::pair<std::string, bool> cases[] = {
-        {"203.0.113.9", true},      {"198.51.100.255", true}, {"2001:db8::5", true},     {"223.255.255.255", true},
-        {"240.0.0.1", true},        {"0.0.0.0", false},       {"0.1.2.3", false},        {"::", false},
-        {"::ffff:0.0.0.0", false},  {"255.255.255.255", false}, {"224.0.0.1", false},    {"239.255.255.250", false},
-        {"ff02::1", false},         {"FF05::2", false},       {"not an address", false}, {" 0.0.0.0 ", false},
+        {"203.0.113.9", true},     {"198.51.100.255", true},   {"2001:db8::5", true},     {"223.255.255.255", true},
+        {"240.0.0.1", true},       {"0.0.0.0", false},         {"0.1.2.3", false},        {"::", false},
+        {"::ffff:0.0.0.0", false}, {"255.255.255.255", false}, {"224.0.0.1", false},      {"239.255.255.250", false},
+        {"ff02::1", false},        {"FF05::2", false},         {"not an address", false}, {" 0.0.0.0 ", false},
     };
     for (const auto& [text, single] : cases)
         EXPECT_EQ(isSingleHostAddress(text), single) << text;

@@ -129,10 +129,10 @@ std::vector<std::string> NftablesFirewall::blockedAddresses() {
 
 void NftablesFirewall::queue(RuleChangeKind kind, const std::string& ruleName, const std::string& address) {
     auto literal = parseIpLiteral(address);
-    const char* refusal = !literal                           ? "not an IP address"
-                          : isLoopbackAddress(address)       ? "loopback address"
-                          : !isSingleHostAddress(address)    ? "not a single host"
-                                                             : nullptr;
+    const char* refusal = !literal                        ? "not an IP address"
+                          : isLoopbackAddress(address)    ? "loopback address"
+                          : !isSingleHostAddress(address) ? "not a single host"
+                                                          : nullptr;
     if (refusal) {
         logLine(m_op, std::string(" - Firewall: refused to ") + verbOf(kind) + " '" + printable(address) + "' (" +
                           refusal + ")");
