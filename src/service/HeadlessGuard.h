@@ -52,7 +52,6 @@ private:
     void stepIt() override {}
     void reset() override {}
 
-    void restoreBlocks();
     void reportError(const std::exception_ptr& error);
 
     std::ostream& m_errors;

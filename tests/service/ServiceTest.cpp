@@ -167,9 +167,6 @@ TEST_F(Service, HoneypotBlocksAConnectingAddress) {
 }
 
 TEST_F(Service, RestartAfterTheRulesetWasFlushedRestoresEveryActiveBlock) {
-#if !__has_include("blocking/FirewallReconcile.h")
-    GTEST_SKIP() << "the firewall reconcile (blocking/FirewallReconcile.h) is not part of this build yet";
-#endif
     OSTREL_REQUIRE_TEST_DB();
     TestTables tables;
     writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
