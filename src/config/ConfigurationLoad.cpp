@@ -3,6 +3,7 @@
 #include "common/Operator.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
+#include "db/Tables.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -51,6 +52,7 @@ void ConfigurationLoad::startUp() {
 void ConfigurationLoad::OstrelKonfigurieren() {
     logLine(m_op, " - Loading config ... ");
     m_configError = false;
+    m_missingKeys.clear();
     fillConnectionFields();
     writePlaceholders();
     if (m_configError && m_showDialog)
@@ -87,6 +89,7 @@ void ConfigurationLoad::writePlaceholders() {
         if (m_settings.get(check.field) == check.failingValue) {
             m_ini.WriteString(check.key, check.placeholder);
             m_configError = true;
+            m_missingKeys.emplace_back(check.key);
         }
     }
 }
@@ -108,15 +111,37 @@ void ConfigurationLoad::loadLastRecord() {
 }
 
 void ConfigurationLoad::OstrelSQLConn() {
+    m_connectionError.clear();
     try {
         m_conn.connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // The reason stays unlogged: the operator is sent to the configuration instead.
+        m_connectionError = error.what();
         logLine(m_op, " - Database connection FAILED!.");
         m_configError = true;
         return;
     }
     logLine(m_op, " - Database connection established.");
+    reportTablesWithoutTransactions();
+}
+
+void ConfigurationLoad::reportTablesWithoutTransactions() {
+    std::vector<std::string> tables;
+    try {
+        const Tables names = Tables::fromSettings(m_settings);
+        tables = m_conn.tablesWithoutTransactions(
+            {names.merkliste, names.firewall, names.firewall_history, names.lastrecord});
+    } catch (const std::exception&) {
+        // Only a warning rests on this; a prefix or a server that fails here fails the first
+        // operation all the same, with its own error.
+        return;
+    }
+    if (tables.empty())
+        return;
+    std::string list;
+    for (const std::string& table : tables)
+        list += (list.empty() ? "" : ", ") + table;
+    logLine(m_op, " - Tables without transactions, so a scan's store and a release are not all-or-nothing: " + list);
 }
 
 } // namespace ostrel

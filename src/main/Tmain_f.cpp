@@ -1,12 +1,13 @@
 #include "main/Tmain_f.h"
 
 #include "blocking/AbuseReport.h"
+#include "common/ErrorReport.h"
 #include "common/OperationContext.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
-#include "main/ErrorReport.h"
+#include "guard/GuardStartUp.h"
 #include "main/UpDown.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
@@ -155,7 +156,7 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { m_load->startUp(); });
+    reportErrors([this] { startUpGuard(*m_load, *m_context); });
 }
 
 void Tmain_f::OstrelKonfigurieren() {
