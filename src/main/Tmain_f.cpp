@@ -267,7 +267,7 @@ void Tmain_f::Kick() {
             // The entry selected now; each kicked connection's own ending removes one more.
             const QList<QListWidgetItem*> now = tarpit->selectedItems();
             if (!now.isEmpty())
-                delete tarpit->takeItem(tarpit->row(now.first()));
+                WindowOperator::deleteEntry(*tarpit, tarpit->row(now.first()));
         }
     });
 }
