@@ -76,9 +76,10 @@ std::string blockAnew(OperationContext& context, Connection& connection, const T
         // The rule follows the row, so a failed insert never leaves a rule behind.
         context.firewallCommand.addRule(ruleName(IP), IP);
     }
+    // The report runs off this thread and writes its result line when it ends.
     if (context.settings.get(&SettingsValues::Report))
-        context.abuseReport.report(IP);
-    if (op.detailLog())
+        context.abuseReport.enqueue(IP);
+    else if (op.detailLog())
         logLine(op, " - Abuse Report Result: " + context.abuseReport.lastResult());
     return " is blocked for " + std::to_string(D) + " minutes!";
 }

@@ -87,6 +87,8 @@ Tmain_f::~Tmain_f() {
     Timer->stop();
     if (m_firewall)
         m_firewall->drain();
+    // Queued reports are sent or dropped with a line, bounded by one report's time limit.
+    m_abuseReport->finish();
     m_load->Conn().disconnect();
     m_config_f.reset();
 }
