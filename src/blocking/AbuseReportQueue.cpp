@@ -37,7 +37,9 @@ void AbuseReport::finish() {
         std::lock_guard lock(m_queueMutex);
         if (!m_ending) {
             m_ending = true;
-            m_endDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits().totalMs);
+            // The budget of the end is one report's total limit, also where none is set for a report.
+            const long budget = limits().totalMs > 0 ? limits().totalMs : DefaultTotalTimeoutSeconds * 1000;
+            m_endDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budget);
         }
         m_queueChanged.notify_one();
     }
