@@ -83,7 +83,8 @@ template <typename Value> void setOption(CURL* curl, CURLoption option, Value va
 std::string httpGet(const std::string& url, const HttpGetOptions& options) {
     // The reply and the error buffer are libcurl's until the handle is cleaned up, so they
     // are declared first and outlive it.
-    Reply reply{options.maxBodyBytes};
+    Reply reply;
+    reply.bodyLimit = options.maxBodyBytes;
     char detail[CURL_ERROR_SIZE] = "";
     CurlEasy handle = makeCurlEasy();
     CURL* curl = handle.get();
