@@ -1,11 +1,10 @@
-#include "platform/linux/ReverseLineReader.h"
+#include "platform/ReverseLineReader.h"
 
 #include "ChannelTestSupport.h"
 #include "common/Errors.h"
-#include "platform/linux/FileDescriptor.h"
+#include "platform/ChannelFile.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -13,7 +12,7 @@
 namespace ostrel::test {
 namespace {
 
-using platform::FileDescriptor;
+using platform::ChannelFile;
 using platform::ReverseLineReader;
 
 // The complete lines of a text, last first: what follows the last line break is no line yet.
@@ -27,9 +26,10 @@ std::vector<std::string> completeLinesLastFirst(const std::string& text) {
 }
 
 std::vector<std::string> readBackwards(const std::filesystem::path& file, std::uint64_t size, std::size_t blockSize) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    EXPECT_TRUE(fd);
-    ReverseLineReader reader(fd.get(), size, file, blockSize);
+    ChannelFile channelFile;
+    platform::SystemError error;
+    EXPECT_TRUE(channelFile.openForReading(file, error)) << error.text;
+    ReverseLineReader reader(channelFile, size, file, blockSize);
     std::vector<std::string> lines;
     while (const auto line = reader.previousLine())
         lines.emplace_back(*line);
@@ -75,7 +75,7 @@ TEST(ReverseLineReaderTest, AFileShorterThanItsSizeRaisesTheEventSourceError) {
         readBackwards(file, 10, 4);
         FAIL() << "no error";
     } catch (const EOleException& error) {
-        EXPECT_EQ(error.code(), static_cast<std::int32_t>(0x80070000u | EIO));
+        EXPECT_EQ(error.code(), static_cast<std::int32_t>(0x80070000u | ChannelFile::endedEarly().code));
     }
 }
 

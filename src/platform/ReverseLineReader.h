@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ChannelFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -16,9 +18,9 @@ class ReverseLineReader {
 public:
     static constexpr std::size_t DefaultBlockSize = 64 * 1024;
 
-    // fd stays owned by the caller and must stay open while the reader is used; fileSize is
-    // the size the file had when reading began, and nothing appended later is read.
-    ReverseLineReader(int fd, std::uint64_t fileSize, std::filesystem::path file,
+    // The file stays owned by the caller and must stay open while the reader is used; fileSize
+    // is the size the file had when reading began, and nothing appended later is read.
+    ReverseLineReader(const ChannelFile& channelFile, std::uint64_t fileSize, std::filesystem::path file,
                       std::size_t blockSize = DefaultBlockSize);
 
     // The line before the one returned last, without its "\n"; nullopt once the first line of
@@ -29,7 +31,7 @@ public:
 private:
     bool readBlockBefore();
 
-    int m_fd;
+    const ChannelFile& m_channelFile;
     std::filesystem::path m_file;
     std::size_t m_blockSize;
     // m_buffer[0, m_unread) holds the file bytes from m_bufferOffset on that no line returned yet covers.
