@@ -94,7 +94,6 @@ private:
 class RefusingPort {
 public:
     RefusingPort();
-    ~RefusingPort();
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
 
