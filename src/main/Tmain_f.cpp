@@ -1,12 +1,12 @@
 #include "main/Tmain_f.h"
 
 #include "blocking/AbuseReport.h"
+#include "common/ErrorReport.h"
 #include "common/OperationContext.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
-#include "main/ErrorReport.h"
 #include "main/UpDown.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
