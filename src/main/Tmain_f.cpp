@@ -7,9 +7,9 @@
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
-#include "main/UpDown.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
+#include "widgets/UpDown.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
