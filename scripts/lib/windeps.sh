@@ -85,23 +85,29 @@ ostrel_win_deb_src_lines() {
     done
 }
 
-# Fetches and unpacks a source package into DIR (its only subfolder is the source tree).
+# Fetches and unpacks a source package into DIR (its only subfolder is the source tree): the
+# version asked for, or when the mirror no longer serves it, the newest version it does serve.
 ostrel_win_fetch_source() { # package version dir
     local package="$1" version="$2" dir="$3"
-    ostrel_win_apt_update
+    ostrel_win_apt_update || return 1
     mkdir -p "$dir"
-    ostrel_win_log "fetching the source of $package $version"
+    local candidates candidate
     # shellcheck disable=SC2046
-    (cd "$dir" && apt-get $(ostrel_win_apt_options) source -qq "$package=$version" >fetch.log 2>&1) && return 0
-    # The mirror may have moved on past the installed version: its current source is the next best.
-    ostrel_win_log "$package $version is no longer on the mirror; fetching its current source instead"
-    rm -rf "${dir:?}"/*
-    # shellcheck disable=SC2046
-    (cd "$dir" && apt-get $(ostrel_win_apt_options) source -qq "$package" >fetch.log 2>&1) || {
-        tail -20 "$dir/fetch.log" >&2
-        echo "Could not fetch the source of $package (is the machine's Debian mirror reachable?)" >&2
-        return 1
-    }
+    candidates="$(apt-cache $(ostrel_win_apt_options) showsrc "$package" 2>/dev/null |
+        sed -n 's/^Version: //p' | grep -vxF "$version" | sort -rV)"
+    for candidate in "$version" $candidates; do
+        [ "$candidate" = "$version" ] || ostrel_win_log "$package $version is not on the mirror; trying $candidate"
+        ostrel_win_log "fetching the source of $package $candidate"
+        # shellcheck disable=SC2046
+        if (cd "$dir" && apt-get $(ostrel_win_apt_options) source -qq "$package=$candidate" >fetch.log 2>&1); then
+            echo "$package $candidate" >"$dir/../source-version"
+            return 0
+        fi
+        find "$dir" -mindepth 1 -maxdepth 1 ! -name fetch.log -exec rm -rf {} +
+    done
+    tail -20 "$dir/fetch.log" >&2
+    echo "Could not fetch the source of $package (is the machine's Debian mirror reachable?)" >&2
+    return 1
 }
 
 # The source tree unpacked by ostrel_win_fetch_source.
@@ -114,7 +120,9 @@ ostrel_win_cached() { # name version recipe
     local name="$1" version="$2" recipe="$3"
     local prefix="$OSTREL_WIN_CACHE/$name-${version//[:~]/_}-r$OSTREL_WIN_RECIPE"
     if [ -f "$prefix/.complete" ]; then
-        ostrel_win_log "$name $version: cached in $prefix"
+        local from=""
+        [ -f "$prefix/source-version" ] && from=" (built from the source of $(cat "$prefix/source-version"))"
+        ostrel_win_log "$name $version: cached in $prefix$from"
     else
         local work
         work="$(mktemp -d "$OSTREL_WIN_CACHE/build-$name.XXXXXX")"
@@ -126,6 +134,8 @@ ostrel_win_cached() { # name version recipe
             echo "Building $name for Windows failed; the whole log: $work/build.log" >&2
             return 1
         fi
+        # Which source the build came from, when the mirror had moved on from the version asked for.
+        [ -f "$work/source-version" ] && cp "$work/source-version" "$prefix.partial/"
         touch "$prefix.partial/.complete"
         rm -rf "$prefix"
         mv "$prefix.partial" "$prefix"
@@ -141,14 +151,14 @@ ostrel_win_cmake() { # source build prefix args...
     shift 3
     cmake -S "$source" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(ostrel_win_toolchain)" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
-        -DBUILD_TESTING=OFF "$@"
-    ninja -C "$build" -j "$(nproc)"
-    ninja -C "$build" install
+        -DBUILD_TESTING=OFF "$@" &&
+        ninja -C "$build" -j "$(nproc)" &&
+        ninja -C "$build" install
 }
 
 # curl with Schannel, Windows' own TLS: no OpenSSL to build. Only what the abuse report needs.
 ostrel_win_recipe_curl() { # version work prefix
-    ostrel_win_fetch_source curl "$1" "$2/src"
+    ostrel_win_fetch_source curl "$1" "$2/src" || return 1
     ostrel_win_cmake "$(ostrel_win_source_tree "$2/src")" "$2/build" "$3" \
         -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF \
         -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
@@ -158,7 +168,7 @@ ostrel_win_recipe_curl() { # version work prefix
 
 # MariaDB Connector/C: the libmariadb folder of the server's source package, TLS through Schannel.
 ostrel_win_recipe_mariadb() { # version work prefix
-    ostrel_win_fetch_source mariadb "$1" "$2/src"
+    ostrel_win_fetch_source mariadb "$1" "$2/src" || return 1
     ostrel_win_cmake "$(ostrel_win_source_tree "$2/src")/libmariadb" "$2/build" "$3" \
         -DWITH_SSL=SCHANNEL -DWITH_UNIT_TESTS=OFF -DWITH_CURL=OFF -DWITH_EXTERNAL_ZLIB=OFF \
         -DCLIENT_PLUGIN_DIALOG=STATIC -DCLIENT_PLUGIN_CLIENT_ED25519=OFF \
@@ -175,9 +185,9 @@ ostrel_win_recipe_googletest() { # version work prefix
 # nlohmann-json is headers only: the Linux package's headers and CMake files, in a prefix of
 # their own so the Windows build never searches /usr/include.
 ostrel_win_recipe_nlohmann() { # version work prefix
-    mkdir -p "$3/include" "$3/share/cmake"
-    cp -r /usr/include/nlohmann "$3/include/"
-    cp -r /usr/share/cmake/nlohmann_json "$3/share/cmake/"
+    mkdir -p "$3/include" "$3/share/cmake" &&
+        cp -r /usr/include/nlohmann "$3/include/" &&
+        cp -r /usr/share/cmake/nlohmann_json "$3/share/cmake/"
 }
 
 ostrel_win_deps() {
