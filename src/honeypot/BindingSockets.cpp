@@ -3,7 +3,6 @@
 #include "common/Errors.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace ostrel::honeypot {
 
@@ -24,11 +23,11 @@ std::vector<BoundSocket> bindAll(const std::vector<BindingAddress>& bindings) {
     for (const BindingAddress& binding : order) {
         const bool covered = std::find(portsServedEverywhere.begin(), portsServedEverywhere.end(), binding.port) !=
                              portsServedEverywhere.end();
-        int error = 0;
+        bool addressInUse = false;
         try {
-            sockets.push_back({binding, bindSocket(binding, &error)});
+            sockets.push_back({binding, bindSocket(binding, &addressInUse)});
         } catch (const ESocketError&) {
-            if (covered && error == EADDRINUSE)
+            if (covered && addressInUse)
                 continue;
             throw;
         }

@@ -7,7 +7,7 @@
 #include "honeypot/ConnectionThreads.h"
 #include "honeypot/Listener.h"
 #include "honeypot/PitConnection.h"
-#include "honeypot/WakeSignal.h"
+#include "platform/WakeSignal.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -26,7 +26,7 @@ struct ListenerRun {
         listeners.clear();
     }
 
-    WakeSignal stop;
+    platform::WakeSignal stop;
     std::vector<std::unique_ptr<Listener>> listeners;
 };
 

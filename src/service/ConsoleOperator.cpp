@@ -17,7 +17,8 @@ void ConsoleOperator::log(Pane pane, const std::string& message) {
 void ConsoleOperator::logPlain(Pane pane, const std::string& line) {
     // A message that carries a line break (a server's error text may) still makes one line.
     std::string oneLine = line;
-    std::replace_if(oneLine.begin(), oneLine.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        oneLine.begin(), oneLine.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     std::lock_guard lock(m_mutex);
     if (pane == Pane::Clearlog)
         m_out << ClearlogMark;

@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <optional>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 namespace ostrel {
 namespace {
@@ -77,19 +77,25 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
         const std::string& name = reader.name();
         if (name == "--config")
             options.configFile = pathValue(reader);
-        else if (name == "--eventlog")
+        else if (name == "--eventlog") {
             options.eventlog = pathValue(reader);
-        else if (name == "--interval")
+            options.eventlogGiven = true;
+        } else if (name == "--interval")
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
         else if (name == "--honeypot")
             options.honeypotPort = numberIn(name, reader.value(), MinimumHoneypotPort, MaximumHoneypotPort);
-        else if (name == "--once" || name == "--debug" || name == "--detail-log" || name == "--help" ||
-                 name == "-h") {
+        else if (name == "--once" || name == "--debug" || name == "--detail-log" || name == "--help" || name == "-h") {
             reader.noValue();
-            bool& flag = name == "--once"    ? options.once
-                         : name == "--debug" ? options.debug
+            bool& flag = name == "--once"         ? options.once
+                         : name == "--debug"      ? options.debug
                          : name == "--detail-log" ? options.detailLog
                                                   : options.help;
+            flag = true;
+        } else if (name == "--install-service" || name == "--uninstall-service" || name == "--as-service") {
+            reader.noValue();
+            bool& flag = name == "--install-service"     ? options.installService
+                         : name == "--uninstall-service" ? options.uninstallService
+                                                         : options.asService;
             flag = true;
         } else if (name.starts_with("-"))
             throw UsageError("unknown option " + name);
@@ -98,11 +104,32 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
     }
     if (options.once && options.honeypotPort)
         throw UsageError("--once runs a single pass and ends; it takes no --honeypot");
+    if (options.installService && options.uninstallService)
+        throw UsageError("--install-service and --uninstall-service exclude each other");
+    if ((options.installService || options.asService) && options.once)
+        throw UsageError("a service runs until it is stopped; it takes no --once");
+
     if (options.configFile.empty())
         options.configFile = defaultFolder / "Config.ini";
     if (options.eventlog.empty())
         options.eventlog = defaultFolder / "Eventlog";
     return options;
+}
+
+std::vector<std::string> serviceArgumentsOf(const ServiceOptions& options) {
+    // The service manager starts the service in the system folder: paths go absolute.
+    std::vector<std::string> arguments{"--config", std::filesystem::absolute(options.configFile).string()};
+    if (options.eventlogGiven)
+        arguments.insert(arguments.end(), {"--eventlog", std::filesystem::absolute(options.eventlog).string()});
+    if (options.interval)
+        arguments.insert(arguments.end(), {"--interval", *options.interval});
+    if (options.honeypotPort)
+        arguments.insert(arguments.end(), {"--honeypot", std::to_string(*options.honeypotPort)});
+    if (options.debug)
+        arguments.push_back("--debug");
+    if (options.detailLog)
+        arguments.push_back("--detail-log");
+    return arguments;
 }
 
 std::string serviceUsage() {
@@ -124,6 +151,9 @@ std::string serviceUsage() {
            "  --once              run one pass now and end (for cron and tests)\n"
            "  --debug             block and release nothing; queries and log lines still run\n"
            "  --detail-log        write the additional progress lines\n"
+           "  --install-service   register as the Windows service \"RDP-Ostrel\" with the other options\n"
+           "                      given here, started with the system (Windows, as administrator)\n"
+           "  --uninstall-service stop the Windows service and remove its registration\n"
            "  --help              this text\n"
            "\n"
            "Exit status: 0 after a stop request or a --once pass, 1 when the start-up or a --once\n"

@@ -6,12 +6,11 @@
 #include "support/TestDatabase.h"
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace ostrel::test {
 

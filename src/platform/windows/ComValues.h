@@ -36,6 +36,8 @@ public:
         return &m_text;
     }
     std::string utf8() const;
+    // Hands the text over, for example to a VARIANT that will own it.
+    [[nodiscard]] BSTR release() { return std::exchange(m_text, nullptr); }
 
 private:
     BSTR m_text = nullptr;
