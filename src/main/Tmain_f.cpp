@@ -7,6 +7,7 @@
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
+#include "guard/GuardStartUp.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
 #include "widgets/UpDown.h"
@@ -152,7 +153,7 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { m_load->startUp(); });
+    reportErrors([this] { startUpGuard(*m_load, *m_context); });
 }
 
 void Tmain_f::OstrelKonfigurieren() {
