@@ -11,10 +11,13 @@ OSTREL_PACKAGES=(
 )
 
 # Installs whatever of OSTREL_PACKAGES is missing (as root, or through sudo).
-ostrel_install_packages() {
+ostrel_install_packages() { ostrel_install_package_list "${OSTREL_PACKAGES[@]}"; }
+
+# Installs whatever of the named packages is missing.
+ostrel_install_package_list() {
     local missing=()
     local package
-    for package in "${OSTREL_PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -29,6 +29,8 @@ OSTREL_ERROR_KIND(EIntOverflow);
 OSTREL_ERROR_KIND(ESocketError);
 // A file or folder could not be read or written.
 OSTREL_ERROR_KIND(EInOutError);
+// A call of the operating system failed (a program could not be started, a service not registered).
+OSTREL_ERROR_KIND(EOSError);
 // A table prefix or another identifier that would not be a plain SQL identifier.
 OSTREL_ERROR_KIND(EInvalidIdentifier);
 

@@ -1,6 +1,7 @@
 #include "common/LogLine.h"
 
 #include "common/LogText.h"
+#include "platform/platform.h"
 
 #include <clocale>
 #include <ctime>
@@ -9,8 +10,7 @@ namespace ostrel {
 
 std::string formatLogLine(std::chrono::system_clock::time_point when, const std::string& message) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = platform::localTime(seconds);
     const auto sinceSecond = when - std::chrono::system_clock::from_time_t(seconds);
     const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 &&
                           std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count() == 0;

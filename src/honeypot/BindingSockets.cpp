@@ -3,7 +3,6 @@
 #include "common/Errors.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace ostrel::honeypot {
 
@@ -24,11 +23,11 @@ std::vector<BoundSocket> bindAll(const std::vector<BindingAddress>& bindings) {
     for (const BindingAddress& binding : order) {
         const bool covered = std::find(portsServedEverywhere.begin(), portsServedEverywhere.end(), binding.port) !=
                              portsServedEverywhere.end();
-        int error = 0;
+        bool addressInUse = false;
         try {
-            sockets.push_back({binding, bindSocket(binding, &error)});
+            sockets.push_back({binding, bindSocket(binding, &addressInUse)});
         } catch (const ESocketError&) {
-            if (covered && error == EADDRINUSE)
+            if (covered && addressInUse)
                 continue;
             throw;
         }
@@ -36,6 +35,28 @@ std::vector<BoundSocket> bindAll(const std::vector<BindingAddress>& bindings) {
             portsServedEverywhere.push_back(binding.port);
     }
     return sockets;
+}
+
+void listenAll(std::vector<BoundSocket>& sockets, int queue) {
+    std::vector<int> portsServedEverywhere;
+    for (auto bound = sockets.begin(); bound != sockets.end();) {
+        const bool covered =
+            !coversEveryAddress(bound->binding) && std::find(portsServedEverywhere.begin(), portsServedEverywhere.end(),
+                                                             bound->binding.port) != portsServedEverywhere.end();
+        bool addressInUse = false;
+        try {
+            listenOn(bound->socket, bound->binding, queue, &addressInUse);
+        } catch (const ESocketError&) {
+            if (covered && addressInUse) {
+                bound = sockets.erase(bound);
+                continue;
+            }
+            throw;
+        }
+        if (coversEveryAddress(bound->binding))
+            portsServedEverywhere.push_back(bound->binding.port);
+        ++bound;
+    }
 }
 
 } // namespace ostrel::honeypot

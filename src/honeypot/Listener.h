@@ -2,7 +2,7 @@
 
 #include "honeypot/ConnectionThreads.h"
 #include "honeypot/Socket.h"
-#include "honeypot/WakeSignal.h"
+#include "platform/WakeSignal.h"
 
 #include <functional>
 #include <string>
@@ -21,7 +21,7 @@ class Listener {
 public:
     // Starts the thread; the socket must already listen. std::system_error when no thread
     // can be made.
-    Listener(Socket socket, const WakeSignal& stop, ConnectionThreads& threads, ConnectionHandler handler);
+    Listener(Socket socket, const platform::WakeSignal& stop, ConnectionThreads& threads, ConnectionHandler handler);
     // Joins the thread (raise the wake signal and close the threads' slots first).
     ~Listener();
     Listener(const Listener&) = delete;
@@ -34,7 +34,7 @@ private:
     void serve(Socket socket, const std::string& peerIp);
 
     Socket m_socket;
-    const WakeSignal& m_stop;
+    const platform::WakeSignal& m_stop;
     ConnectionThreads& m_threads;
     ConnectionHandler m_handler;
     std::thread m_thread;

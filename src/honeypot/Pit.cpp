@@ -7,7 +7,7 @@
 #include "honeypot/ConnectionThreads.h"
 #include "honeypot/Listener.h"
 #include "honeypot/PitConnection.h"
-#include "honeypot/WakeSignal.h"
+#include "platform/WakeSignal.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -26,7 +26,7 @@ struct ListenerRun {
         listeners.clear();
     }
 
-    WakeSignal stop;
+    platform::WakeSignal stop;
     std::vector<std::unique_ptr<Listener>> listeners;
 };
 
@@ -72,8 +72,7 @@ struct Pit::State {
 
 void Pit::State::activate() {
     std::vector<BoundSocket> sockets = bindAll(currentBindings());
-    for (const BoundSocket& bound : sockets)
-        listenOn(bound.socket, bound.binding, ListenQueue);
+    listenAll(sockets, ListenQueue);
     auto started = std::make_unique<ListenerRun>();
     threads.open();
     ConnectionHandler handler = [&context = context, &Contexts = Contexts](Socket socket, const std::string& peerIp) {

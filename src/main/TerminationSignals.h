@@ -4,11 +4,14 @@
 #include <functional>
 #include <memory>
 
-class QSocketNotifier;
-
 namespace ostrel {
 
-// Turns SIGTERM, SIGINT and SIGHUP into a call on the UI thread, so that a program asked to
+namespace platform {
+class StopSignals;
+}
+
+// Turns the system's requests to end the program (SIGTERM, SIGINT and SIGHUP on Linux; a
+// console control event on Windows) into a call on the UI thread, so that a program asked to
 // stop ends as when its window is closed: placement saved, honeypot stopped and awaited,
 // queued firewall changes applied. One instance at a time.
 class TerminationSignals : public QObject {
@@ -20,8 +23,7 @@ public:
 
 private:
     std::function<void()> m_onSignal;
-    int m_fds[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<platform::StopSignals> m_signals;
 };
 
 } // namespace ostrel

@@ -8,9 +8,9 @@
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
 #include "guard/GuardStartUp.h"
-#include "main/UpDown.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
+#include "widgets/UpDown.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -55,7 +55,7 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
     m_abuseReport = std::make_unique<AbuseReport>(m_settings, *m_operator);
     m_context = std::make_unique<OperationContext>(
         OperationContext{m_settings, *m_ini, *m_operator, *m_firewall, *m_abuseReport});
-    m_eventSource = std::make_unique<platform::ChannelFileSource>(setup.eventChannelFolder);
+    m_eventSource = platform::makeEventSource(setup.eventChannelFolder);
     m_guard = std::make_unique<GuardTimer>(*m_context, *m_eventSource, static_cast<PassProgress&>(*this));
     m_load = std::make_unique<ConfigurationLoad>(m_settings, *m_ini, *m_operator, setup.eventChannelFolder, [this] {
         m_config_f->refreshFromSettings();

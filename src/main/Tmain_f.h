@@ -32,7 +32,7 @@ class WindowOperator;
 class WindowPlacement;
 struct OperationContext;
 namespace platform {
-class ChannelFileSource;
+class EventSource;
 class FirewallCommand;
 } // namespace platform
 
@@ -138,7 +138,7 @@ private:
     std::unique_ptr<platform::FirewallCommand> m_firewall;
     std::unique_ptr<AbuseReport> m_abuseReport;
     std::unique_ptr<OperationContext> m_context;
-    std::unique_ptr<platform::ChannelFileSource> m_eventSource;
+    std::unique_ptr<platform::EventSource> m_eventSource;
     std::unique_ptr<GuardTimer> m_guard;
     std::unique_ptr<ConfigurationLoad> m_load;
     std::unique_ptr<Pit> m_pit;

@@ -2,8 +2,8 @@
 // area of 747 × 593, and each control keeps its distance to the edges it is anchored to.
 #include "main/AnchorLayout.h"
 #include "main/Tmain_f.h"
-#include "main/UpDown.h"
-#include "main/WindowFont.h"
+#include "widgets/UpDown.h"
+#include "widgets/WindowFont.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -67,6 +68,10 @@ private:
 // The default channel folder: "Eventlog" next to the executable.
 std::filesystem::path eventlogFolder();
 
+// The event source of this platform: on Windows the event log itself, asked through WMI (the
+// folder is not used there); where no event log exists, the channel file in `channelFolder`.
+std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path& channelFolder);
+
 // ---- Firewall command ------------------------------------------------------------
 
 // Adds and deletes inbound block rules. Calls queue the change and return at once; the
@@ -108,15 +113,23 @@ bool probeEventChannel(const std::filesystem::path& folder);
 // IPv4 address of the first non-loopback interface that is up, or empty text.
 std::string AdapterIPAddress();
 
-// Initialises COM for the calling thread for its lifetime where the event source needs it;
-// nothing to do on Linux.
+// Initialises COM for the calling thread (single-threaded apartment) for its lifetime where the
+// event source needs it; nothing to do on Linux. Its result is not looked at: a thread whose COM
+// was already initialised keeps it.
 class ComScope {
 public:
-    ComScope() = default;
-    ~ComScope() = default;
+    ComScope();
+    ~ComScope();
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
+
+private:
+    [[maybe_unused]] bool m_initialised = false;
 };
+
+// The calendar time of a moment in the local time zone (the C library's localtime, safe in
+// every thread).
+std::tm localTime(std::time_t moment);
 
 // ---- Stop requests ---------------------------------------------------------------
 

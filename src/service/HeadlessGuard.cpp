@@ -36,7 +36,12 @@ HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, s
     m_abuseReport = std::make_unique<AbuseReport>(m_settings, m_operator);
     m_context = std::make_unique<OperationContext>(
         OperationContext{m_settings, *m_ini, m_operator, *m_firewall, *m_abuseReport});
-    m_eventSource = std::make_unique<platform::ChannelFileSource>(options.eventlog);
+    // A channel folder named on the command line is read as such everywhere; otherwise the
+    // platform's own event log (on Windows: WMI).
+    if (options.eventlogGiven)
+        m_eventSource = std::make_unique<platform::ChannelFileSource>(options.eventlog);
+    else
+        m_eventSource = platform::makeEventSource(options.eventlog);
     m_guard = std::make_unique<GuardTimer>(*m_context, *m_eventSource, static_cast<PassProgress&>(*this));
     // Without a dialog to show, a missing value is told by startUp() instead.
     m_load = std::make_unique<ConfigurationLoad>(m_settings, *m_ini, m_operator, options.eventlog, nullptr);

@@ -71,6 +71,9 @@ constexpr Switch Switches[] = {
     {"--detail-log", &ServiceOptions::detailLog},
     {"--help", &ServiceOptions::help},
     {"-h", &ServiceOptions::help},
+    {"--install-service", &ServiceOptions::installService},
+    {"--uninstall-service", &ServiceOptions::uninstallService},
+    {"--as-service", &ServiceOptions::asService},
 };
 
 bool ServiceOptions::*switchNamed(std::string_view name) {
@@ -98,9 +101,10 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
         const std::string& name = reader.name();
         if (name == "--config")
             options.configFile = pathValue(reader);
-        else if (name == "--eventlog")
+        else if (name == "--eventlog") {
             options.eventlog = pathValue(reader);
-        else if (name == "--interval")
+            options.eventlogGiven = true;
+        } else if (name == "--interval")
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
         else if (name == "--honeypot")
             options.honeypotPort = numberIn(name, reader.value(), MinimumHoneypotPort, MaximumHoneypotPort);
@@ -114,11 +118,32 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
     }
     if (options.once && options.honeypotPort)
         throw UsageError("--once runs a single pass and ends; it takes no --honeypot");
+    if (options.installService && options.uninstallService)
+        throw UsageError("--install-service and --uninstall-service exclude each other");
+    if ((options.installService || options.asService) && options.once)
+        throw UsageError("a service runs until it is stopped; it takes no --once");
+
     if (options.configFile.empty())
         options.configFile = defaultFolder / "Config.ini";
     if (options.eventlog.empty())
         options.eventlog = defaultFolder / "Eventlog";
     return options;
+}
+
+std::vector<std::string> serviceArgumentsOf(const ServiceOptions& options) {
+    // The service manager starts the service in the system folder: paths go absolute.
+    std::vector<std::string> arguments{"--config", std::filesystem::absolute(options.configFile).string()};
+    if (options.eventlogGiven)
+        arguments.insert(arguments.end(), {"--eventlog", std::filesystem::absolute(options.eventlog).string()});
+    if (options.interval)
+        arguments.insert(arguments.end(), {"--interval", *options.interval});
+    if (options.honeypotPort)
+        arguments.insert(arguments.end(), {"--honeypot", std::to_string(*options.honeypotPort)});
+    if (options.debug)
+        arguments.push_back("--debug");
+    if (options.detailLog)
+        arguments.push_back("--detail-log");
+    return arguments;
 }
 
 std::string serviceUsage() {
@@ -140,6 +165,9 @@ std::string serviceUsage() {
            "  --once              run one pass now and end (for cron and tests)\n"
            "  --debug             block and release nothing; queries and log lines still run\n"
            "  --detail-log        write the additional progress lines\n"
+           "  --install-service   register as the Windows service \"RDP-Ostrel\" with the other options\n"
+           "                      given here, started with the system (Windows, as administrator)\n"
+           "  --uninstall-service stop the Windows service and remove its registration\n"
            "  --help              this text\n"
            "\n"
            "Exit status: 0 after a stop request or a --once pass, 1 when the start-up or a --once\n"

@@ -12,12 +12,16 @@ namespace ostrel {
 struct ServiceOptions {
     std::filesystem::path configFile;    // Config.ini
     std::filesystem::path eventlog;      // the event channel folder
+    bool eventlogGiven = false;          // --eventlog given: the channel file even where an event log exists
     std::optional<std::string> interval; // seconds between passes; the settings' default when absent
     std::optional<int> honeypotPort;
     bool once = false;
     bool debug = false;
     bool detailLog = false;
     bool help = false;
+    bool installService = false;   // register with the Windows service manager, then end
+    bool uninstallService = false; // stop and remove the registration, then end
+    bool asService = false;        // started by the Windows service manager
 };
 
 // A command line that cannot be carried out; the message says what is wrong with it.
@@ -36,6 +40,10 @@ inline constexpr int MaximumHoneypotPort = 3400;
 // the executable (`defaultFolder`). Raises UsageError.
 ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
                                    const std::filesystem::path& defaultFolder);
+
+// The options a service registered with these options is started with (without the one that
+// tells it runs as a service), paths absolute.
+std::vector<std::string> serviceArgumentsOf(const ServiceOptions& options);
 
 // The --help text.
 std::string serviceUsage();

@@ -305,6 +305,9 @@ TEST(ConfigurationLoad, ALoadThatPassesTheChecksClearsConfigErrorWithoutConnecti
 }
 
 TEST(ConfigurationLoad, RegistryProbeThatFailsWritesNothing) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the probe is the registry key on Windows, and Wine lets every process create it";
+#endif
     LoadFixture f;
     std::ofstream(f.folder / "not-a-folder") << "x";
     ConfigurationLoad load(f.settings, *f.ini, f.op, f.folder / "not-a-folder" / "Eventlog", {});

@@ -199,6 +199,9 @@ TEST_F(IniFileLifecycle, ARewriteKeepsALinkAndTheOwnerAndLeavesNoOtherFile) {
 }
 
 TEST_F(IniFileLifecycle, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsPermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows files have no owner/group/other bits: who reads Config.ini is the install folder's ACL";
+#endif
     {
         IniFile ini(file());
         ini.WriteString("SQLPasswort", "secret");

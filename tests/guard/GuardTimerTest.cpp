@@ -341,7 +341,7 @@ TEST_F(GuardTimerTest, AFifoInPlaceOfTheChannelIsAnErrorAndThePassGoesOn) {
 
     const auto lines = op().lines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_THAT(lines[0], ::testing::StartsWith(" - EOleException Cannot read the channel file " + file.string()));
+    EXPECT_THAT(lines[0], ::testing::StartsWith(" - EOleException Cannot open the channel file " + file.string()));
     EXPECT_EQ(historyRows(), 1) << "the release ran";
     EXPECT_EQ(lines.back(), " - Single pass carried out!");
     EXPECT_EQ(lastRecordOnDisk(), "3");

@@ -1,7 +1,7 @@
 #include "WindowRig.h"
 #include "config/qt/Tconfig_f.h"
-#include "main/UpDown.h"
 #include "support/HttpTestServer.h"
+#include "widgets/UpDown.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 #include "WindowRig.h"
-#include "main/UpDown.h"
+#include "widgets/UpDown.h"
 
 #include <QApplication>
 #include <QCheckBox>

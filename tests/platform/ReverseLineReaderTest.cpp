@@ -1,20 +1,26 @@
-#include "platform/linux/ReverseLineReader.h"
+#include "platform/ReverseLineReader.h"
 
 #include "ChannelTestSupport.h"
 #include "common/Errors.h"
-#include "platform/linux/FileDescriptor.h"
+#include "platform/ChannelFile.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
+
+#ifndef _WIN32
+#include "platform/linux/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace ostrel::test {
 namespace {
 
-using platform::FileDescriptor;
+using platform::ChannelFile;
 using platform::ReverseLineReader;
 
 // The complete lines of a text, last first: what follows the last line break is no line yet.
@@ -30,9 +36,10 @@ std::vector<std::string> completeLinesLastFirst(const std::string& text) {
 std::vector<std::string> readBackwards(const std::filesystem::path& file, std::uint64_t size, std::size_t blockSize,
                                        std::size_t maxLineBytes = ReverseLineReader::NoLimit,
                                        std::size_t* longLines = nullptr) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    EXPECT_TRUE(fd);
-    ReverseLineReader reader(fd.get(), size, file, blockSize, maxLineBytes);
+    ChannelFile channelFile;
+    platform::SystemError error;
+    EXPECT_TRUE(channelFile.openForReading(file, error)) << error.text;
+    ReverseLineReader reader(channelFile, size, file, blockSize, maxLineBytes);
     std::vector<std::string> lines;
     while (const auto line = reader.previousLine())
         lines.emplace_back(*line);
@@ -41,12 +48,14 @@ std::vector<std::string> readBackwards(const std::filesystem::path& file, std::u
     return lines;
 }
 
+#ifndef _WIN32
 // Peak resident memory of this process so far, in bytes.
 std::size_t peakResidentBytes() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
 }
+#endif
 
 // Every block size from one byte to past the whole file puts block boundaries on every byte,
 // line breaks included.
@@ -102,13 +111,14 @@ TEST(ReverseLineReaderTest, LinesLongerThanTheLimitArePassedOverAndCountedForEve
     }
 }
 
+#ifndef _WIN32
 TEST(ReverseLineReaderTest, AHugeLineIsNeverHeldInMemory) {
     TempFolder folder;
     const auto file = folder / "huge";
     constexpr std::size_t Huge = 512u * 1024 * 1024;
     {
         // A line of 512 MiB that takes no disk space: a hole of zero bytes between two lines.
-        FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        platform::FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         ASSERT_TRUE(fd);
         ASSERT_EQ(::pwrite(fd.get(), "first\n", 6, 0), 6);
         ASSERT_EQ(::pwrite(fd.get(), "\nlast\n", 6, 6 + Huge), 6);
@@ -121,6 +131,7 @@ TEST(ReverseLineReaderTest, AHugeLineIsNeverHeldInMemory) {
     EXPECT_EQ(longLines, 1u);
     EXPECT_LT(peakResidentBytes(), peakBefore + 64 * 1024 * 1024) << "the long line was held in memory";
 }
+#endif
 
 TEST(ReverseLineReaderTest, ReadsNothingAppendedAfterTheSizeWasTaken) {
     TempFolder folder;
@@ -136,7 +147,7 @@ TEST(ReverseLineReaderTest, AFileShorterThanItsSizeRaisesTheEventSourceError) {
         readBackwards(file, 10, 4);
         FAIL() << "no error";
     } catch (const EOleException& error) {
-        EXPECT_EQ(error.code(), static_cast<std::int32_t>(0x80070000u | EIO));
+        EXPECT_EQ(error.code(), static_cast<std::int32_t>(0x80070000u | ChannelFile::endedEarly().code));
     }
 }
 

@@ -1,25 +1,23 @@
 #include "support/HttpTestServer.h"
 
-#include "platform/linux/FileDescriptor.h"
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <stdexcept>
+#include <tuple>
 
-#include <arpa/inet.h>
-#include <cerrno>
+#ifdef OSTREL_TEST_TLS
 #include <csignal>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <poll.h>
-#include <stdexcept>
-#include <strings.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 namespace ostrel::test {
 
 namespace {
 
+#ifdef OSTREL_TEST_TLS
 template <auto Free> struct OpenSslFree {
     template <typename T> void operator()(T* object) const noexcept { Free(object); }
 };
@@ -27,64 +25,61 @@ using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX_free>>;
 using SslPtr = std::unique_ptr<SSL, OpenSslFree<SSL_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslFree<X509_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
+#else
+// Builds without OpenSSL (the Windows one) have the plain server only.
+struct SSL;
+struct SslPtr {
+    SSL* get() const { return nullptr; }
+};
+#endif
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error("HttpTestServer: " + what);
 }
 
-std::uint16_t boundPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        fail("getsockname");
-    return ntohs(address.sin_port);
-}
-
-int bindLoopback() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        fail("socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        fail("bind");
-    }
-    return fd;
-}
-
 // Both ends of one connection, plain or TLS. Every wait also ends when the server stops.
 class Stream {
 public:
-    Stream(int fd, int stopFd, SSL* ssl) : m_fd(fd), m_stopFd(stopFd), m_ssl(ssl) {}
+    Stream(RawSocket socket, RawSocket stop, SSL* ssl) : m_socket(socket), m_stop(stop), m_ssl(ssl) {}
 
     bool handshake() {
-        if (!m_ssl)
-            return true;
-        SSL_set_fd(m_ssl, m_fd);
-        return SSL_accept(m_ssl) == 1;
+#ifdef OSTREL_TEST_TLS
+        if (m_ssl) {
+            SSL_set_fd(m_ssl, m_socket);
+            return SSL_accept(m_ssl) == 1;
+        }
+#endif
+        return true;
     }
 
     // Bytes read, or 0 on end of stream, error or stop.
     std::size_t read(char* buffer, std::size_t size) {
-        if (!(m_ssl && SSL_pending(m_ssl) > 0) && !waitReadable())
+#ifdef OSTREL_TEST_TLS
+        if (m_ssl) {
+            if (SSL_pending(m_ssl) == 0 && !waitReadable())
+                return 0;
+            const int got = SSL_read(m_ssl, buffer, static_cast<int>(size));
+            return got > 0 ? static_cast<std::size_t>(got) : 0;
+        }
+#endif
+        if (!waitReadable())
             return 0;
-        const long got = m_ssl ? SSL_read(m_ssl, buffer, static_cast<int>(size)) : ::recv(m_fd, buffer, size, 0);
+        const long got = receiveSome(m_socket, buffer, size);
         return got > 0 ? static_cast<std::size_t>(got) : 0;
     }
 
     void writeAll(const std::string& data) {
         std::size_t done = 0;
         while (done < data.size()) {
-            const long sent = m_ssl ? SSL_write(m_ssl, data.data() + done, static_cast<int>(data.size() - done))
-                                    : ::send(m_fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            const long sent = write(data.data() + done, data.size() - done);
             if (sent <= 0)
                 return;
             done += static_cast<std::size_t>(sent);
         }
+#ifdef OSTREL_TEST_TLS
         if (m_ssl)
             SSL_shutdown(m_ssl);
+#endif
     }
 
     // Until the client closes or the server stops.
@@ -95,16 +90,21 @@ public:
     }
 
 private:
+    // False once the server stops, which wins over data.
     bool waitReadable() {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        while (::poll(fds, 2, -1) < 0)
-            if (errno != EINTR)
-                return false;
-        return (fds[1].revents & POLLIN) == 0;
+        return test::waitReadable({m_stop, m_socket}) == 1;
     }
 
-    int m_fd;
-    int m_stopFd;
+    long write(const char* data, std::size_t size) {
+#ifdef OSTREL_TEST_TLS
+        if (m_ssl)
+            return SSL_write(m_ssl, data, static_cast<int>(size));
+#endif
+        return sendSome(m_socket, data, size);
+    }
+
+    RawSocket m_socket;
+    RawSocket m_stop;
     SSL* m_ssl;
 };
 
@@ -136,6 +136,7 @@ std::string formatReply(const HttpReply& reply) {
 
 } // namespace
 
+#ifdef OSTREL_TEST_TLS
 // A server context with a fresh self-signed certificate for 127.0.0.1.
 class HttpTestServer::TlsContext {
 public:
@@ -166,10 +167,17 @@ public:
 private:
     SslCtxPtr m_context;
 };
+#else
+class HttpTestServer::TlsContext {};
+#endif
 
 std::optional<std::string> HttpRequest::header(const std::string& name) const {
+    const auto sameLetters = [](const std::string& a, const std::string& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                          [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+    };
     for (const auto& [key, value] : headers)
-        if (strcasecmp(key.c_str(), name.c_str()) == 0)
+        if (sameLetters(key, name))
             return value;
     return std::nullopt;
 }
@@ -181,24 +189,31 @@ HttpTestServer::HttpTestServer(HttpReply reply, Transport transport)
 HttpTestServer::HttpTestServer(HttpResponder responder, Transport transport)
     : m_responder(std::move(responder)), m_transport(transport) {
     if (transport == Transport::Tls) {
+#ifdef OSTREL_TEST_TLS
         // A TLS peer that hangs up mid-write must not end the test process.
         std::signal(SIGPIPE, SIG_IGN);
         m_tls = std::make_unique<TlsContext>();
+#else
+        fail("this build has no TLS test server (no OpenSSL)");
+#endif
     }
-    if (::pipe2(m_stopPipe, O_CLOEXEC) != 0)
-        fail("pipe");
-    m_listenFd = bindLoopback();
-    if (::listen(m_listenFd, 64) != 0)
-        fail("listen");
-    m_port = boundPort(m_listenFd);
+    std::tie(m_stopReader, m_stopWriter) = connectedPair();
+    m_listening = bindLoopback();
+    listenOn(m_listening, 64);
+    m_port = boundPort(m_listening);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
 HttpTestServer::~HttpTestServer() {
     stop();
-    for (int fd : {m_listenFd, m_stopPipe[0], m_stopPipe[1]})
-        if (fd >= 0)
-            ::close(fd);
+}
+
+bool HttpTestServer::hasTls() {
+#ifdef OSTREL_TEST_TLS
+    return true;
+#else
+    return false;
+#endif
 }
 
 HttpResponder HttpTestServer::silent() {
@@ -248,8 +263,8 @@ void HttpTestServer::stop() {
         m_stopping = true;
         m_changed.notify_all();
     }
-    // The byte stays unread, so every poll on the pipe sees it.
-    [[maybe_unused]] const auto written = ::write(m_stopPipe[1], "x", 1);
+    // The byte stays unread, so every wait on the line sees it.
+    sendSome(m_stopWriter.get(), "x", 1);
     m_acceptThread.join();
     std::vector<std::thread> threads;
     {
@@ -262,28 +277,26 @@ void HttpTestServer::stop() {
 
 void HttpTestServer::acceptLoop() {
     for (;;) {
-        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+        if (waitReadable({m_stopReader.get(), m_listening.get()}) != 1)
             return;
-        }
-        if (fds[1].revents & POLLIN)
-            return;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        TestSocket connection = acceptFrom(m_listening);
+        if (!connection)
             continue;
         std::lock_guard lock(m_mutex);
         ++m_connections;
-        m_connectionThreads.emplace_back([this, fd] { serve(fd); });
+        m_connectionThreads.emplace_back(
+            [this, socket = std::make_shared<TestSocket>(std::move(connection))] { serve(*socket); });
         m_changed.notify_all();
     }
 }
 
-void HttpTestServer::serve(int rawFd) {
-    platform::FileDescriptor fd(rawFd);
+void HttpTestServer::serve(const TestSocket& connection) {
+#ifdef OSTREL_TEST_TLS
     SslPtr ssl = m_tls ? m_tls->newSession() : nullptr;
-    Stream stream(fd.get(), m_stopPipe[0], ssl.get());
+#else
+    SslPtr ssl;
+#endif
+    Stream stream(connection.get(), m_stopReader.get(), ssl.get());
     if (!stream.handshake())
         return;
 
@@ -313,10 +326,6 @@ void HttpTestServer::serve(int rawFd) {
         stream.holdOpen();
 }
 
-RefusingPort::RefusingPort() : m_fd(bindLoopback()), m_port(boundPort(m_fd)) {}
-
-RefusingPort::~RefusingPort() {
-    ::close(m_fd);
-}
+RefusingPort::RefusingPort() : m_socket(bindLoopback()), m_port(boundPort(m_socket)) {}
 
 } // namespace ostrel::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestSocket.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -42,6 +44,9 @@ class HttpTestServer {
 public:
     enum class Transport { Plain, Tls };
 
+    // Whether this build has the TLS variant (it needs OpenSSL, which the Windows build lacks).
+    static bool hasTls();
+
     explicit HttpTestServer(HttpResponder responder, Transport transport = Transport::Plain);
     explicit HttpTestServer(HttpReply reply, Transport transport = Transport::Plain);
     ~HttpTestServer();
@@ -70,14 +75,16 @@ private:
     class TlsContext;
 
     void acceptLoop();
-    void serve(int fd);
+    void serve(const TestSocket& connection);
     void stop();
 
     HttpResponder m_responder;
     Transport m_transport;
     std::unique_ptr<TlsContext> m_tls;
-    int m_listenFd = -1;
-    int m_stopPipe[2] = {-1, -1};
+    TestSocket m_listening;
+    // Stopping writes one byte into this line; every wait of the server watches its other end.
+    TestSocket m_stopReader;
+    TestSocket m_stopWriter;
     std::uint16_t m_port = 0;
     std::thread m_acceptThread;
 
@@ -94,14 +101,13 @@ private:
 class RefusingPort {
 public:
     RefusingPort();
-    ~RefusingPort();
     RefusingPort(const RefusingPort&) = delete;
     RefusingPort& operator=(const RefusingPort&) = delete;
 
     std::uint16_t port() const { return m_port; }
 
 private:
-    int m_fd = -1;
+    TestSocket m_socket;
     std::uint16_t m_port = 0;
 };
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <map>
 #include <stdexcept>
-#include <unistd.h>
+#include <unistd.h> // getpid; mingw-w64 has it too
 
 #ifndef OSTREL_SOURCE_DIR
 #define OSTREL_SOURCE_DIR "."
@@ -53,9 +53,12 @@ TestServer load() {
     server.socket = values["OSTREL_TEST_DB_SOCKET"];
     server.database = values["OSTREL_TEST_DB_NAME"];
     server.configured = server.port > 0;
-    // A host of "localhost" reaches the server through this socket (the client reads it).
+    // A host of "localhost" reaches the server through this socket (the client reads it). Windows
+    // has no unix sockets for it: there the tests reach the server over TCP.
+#ifndef _WIN32
     if (!server.socket.empty())
         setenv("MYSQL_UNIX_PORT", server.socket.c_str(), 0);
+#endif
     return server;
 }
 

@@ -2,8 +2,8 @@
 
 #include "config/IniFile.h"
 #include "config/Settings.h"
-#include "main/UpDown.h"
-#include "main/WindowFont.h"
+#include "widgets/UpDown.h"
+#include "widgets/WindowFont.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

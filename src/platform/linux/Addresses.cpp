@@ -1,4 +1,4 @@
-#include "platform/linux/Addresses.h"
+#include "platform/Addresses.h"
 
 #include "platform/platform.h"
 

@@ -11,13 +11,6 @@
 
 namespace ostrel::platform {
 
-// A program could not be started, or did not end in time.
-class EOSError : public Error {
-public:
-    using Error::Error;
-    const char* typeName() const noexcept override { return "EOSError"; }
-};
-
 // A started program with pipes to its stdin, stdout and stderr. Started without a shell;
 // argv[0] is looked up through PATH unless it holds a slash. A child still running when its
 // owner lets go of it is killed and reaped, so no zombie and no orphan is left behind.

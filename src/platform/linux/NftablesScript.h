@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/Addresses.h"
+#include "platform/Addresses.h"
 
 #include <span>
 #include <string>

@@ -1,5 +1,5 @@
 #include "common/Errors.h"
-#include "platform/linux/Addresses.h"
+#include "platform/Addresses.h"
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
@@ -32,16 +32,8 @@ std::filesystem::path eventlogFolder() {
     return executableFolder() / "Eventlog";
 }
 
-std::filesystem::path ChannelFileSource::fileFor(const std::filesystem::path& folder, const std::string& channel) {
-    std::string name;
-    name.reserve(channel.size() + 8);
-    for (char c : channel) {
-        if (c == '/')
-            name += "%4"; // how the event log itself names a channel's file
-        else
-            name += c;
-    }
-    return folder / (name + ".jsonl");
+std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path& channelFolder) {
+    return std::make_unique<ChannelFileSource>(channelFolder);
 }
 
 bool probeEventChannel(const std::filesystem::path& folder) {
@@ -69,6 +61,15 @@ std::string AdapterIPAddress() {
             return text;
     }
     return {};
+}
+
+ComScope::ComScope() = default;
+ComScope::~ComScope() = default;
+
+std::tm localTime(std::time_t moment) {
+    std::tm local{};
+    ::localtime_r(&moment, &local);
+    return local;
 }
 
 bool isOwnAddress(const std::string& text) {

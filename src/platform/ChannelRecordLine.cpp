@@ -1,4 +1,4 @@
-#include "platform/linux/ChannelRecordLine.h"
+#include "platform/ChannelRecordLine.h"
 
 #include <charconv>
 #include <limits>

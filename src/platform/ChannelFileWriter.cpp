@@ -1,46 +1,44 @@
 #include "platform/ChannelFileWriter.h"
 
 #include "common/Errors.h"
-#include "platform/linux/ChannelRecordLine.h"
-#include "platform/linux/FileDescriptor.h"
-#include "platform/linux/ReverseLineReader.h"
+#include "platform/ChannelFile.h"
+#include "platform/ChannelRecordLine.h"
+#include "platform/ReverseLineReader.h"
+#include "platform/platform.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ostrel::platform {
 namespace {
 
-EInOutError writeError(const std::string& action, const std::filesystem::path& file, int error) {
-    return EInOutError("Cannot " + action + " the channel file " + file.string() + ": " + std::strerror(error));
+EInOutError writeError(const std::string& action, const std::filesystem::path& file, const SystemError& error) {
+    return EInOutError("Cannot " + action + " the channel file " + file.string() + ": " + error.text);
 }
 
 std::string utcTimestamp() {
     using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
-    const auto micros = duration_cast<microseconds>(now.time_since_epoch()).count() % 1'000'000;
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
+    const auto now = time_point_cast<microseconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date(day);
+    const hh_mm_ss time(now - day);
     char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%06lldZ", static_cast<long long>(micros));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%06lldZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()), static_cast<long long>(time.subseconds().count()));
     return text;
 }
 
 // The number of the last record in the file, 0 when it holds none; damaged and overlong lines
 // are passed over.
-std::int64_t lastRecordNumber(int fd, std::uint64_t size, const std::filesystem::path& file) {
-    ReverseLineReader reader(fd, size, file, ReverseLineReader::DefaultBlockSize, ChannelFileSource::MaxLineBytes);
+std::int64_t lastRecordNumber(const ChannelFile& channelFile, std::uint64_t size, const std::filesystem::path& file) {
+    ReverseLineReader reader(channelFile, size, file, ReverseLineReader::DefaultBlockSize,
+                             ChannelFileSource::MaxLineBytes);
     while (const auto line = reader.previousLine()) {
         if (const auto record = parseChannelRecordLine(*line))
             return record->RecordNumber;
@@ -48,12 +46,16 @@ std::int64_t lastRecordNumber(int fd, std::uint64_t size, const std::filesystem:
     return 0;
 }
 
-bool endsInLineBreak(int fd, std::uint64_t size, const std::filesystem::path& file) {
+bool endsInLineBreak(const ChannelFile& channelFile, std::uint64_t size, const std::filesystem::path& file) {
     if (size == 0)
         return true;
     char last = 0;
-    if (::pread(fd, &last, 1, static_cast<off_t>(size - 1)) != 1)
-        throw writeError("read", file, errno);
+    SystemError error;
+    const auto got = channelFile.readAt(size - 1, &last, 1, error);
+    if (!got)
+        throw writeError("read", file, error);
+    if (*got != 1)
+        throw writeError("read", file, ChannelFile::endedEarly());
     return last == '\n';
 }
 
@@ -66,17 +68,6 @@ std::string recordLine(std::int64_t number, const std::string& timeCreated, cons
     line["InsertionStrings"] =
         record.InsertionStrings ? nlohmann::ordered_json(*record.InsertionStrings) : nlohmann::ordered_json(nullptr);
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
-}
-
-void writeAll(int fd, std::string_view bytes, const std::filesystem::path& file) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            throw writeError("write", file, errno);
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
 }
 
 } // namespace
@@ -92,21 +83,19 @@ std::int64_t ChannelFileWriter::append(const std::vector<NewChannelRecord>& reco
     if (folderError)
         throw EInOutError("Cannot create the channel folder " + m_folder.string() + ": " + folderError.message());
 
-    FileDescriptor file(::open(m_file.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (!file)
-        throw writeError("open", m_file, errno);
-    // Held until the descriptor closes, on every path: reading the last number and appending
-    // after it must be one step for all writers.
-    while (::flock(file.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            throw writeError("lock", m_file, errno);
-    }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0)
-        throw writeError("read", m_file, errno);
-    const auto size = static_cast<std::uint64_t>(status.st_size);
+    ChannelFile file;
+    SystemError error;
+    if (!file.openForAppending(m_file, error))
+        throw writeError("open", m_file, error);
+    // Held until the file closes, on every path: reading the last number and appending after it
+    // must be one step for all writers.
+    if (!file.lockExclusive(error))
+        throw writeError("lock", m_file, error);
+    const auto size = file.size(error);
+    if (!size)
+        throw writeError("read", m_file, error);
 
-    const std::int64_t last = lastRecordNumber(file.get(), size, m_file);
+    const std::int64_t last = lastRecordNumber(file, *size, m_file);
     // Numbers only grow; past the largest 64-bit number they would start again below every
     // mark, and the guard would never read them.
     if (last > std::numeric_limits<std::int64_t>::max() - static_cast<std::int64_t>(records.size()))
@@ -118,12 +107,13 @@ std::int64_t ChannelFileWriter::append(const std::vector<NewChannelRecord>& reco
     const std::string timeCreated = utcTimestamp();
     std::string batch;
     // A writer that died mid-line left a fragment; it stays a damaged line of its own.
-    if (!endsInLineBreak(file.get(), size, m_file))
+    if (!endsInLineBreak(file, *size, m_file))
         batch += '\n';
     std::int64_t number = first;
     for (const NewChannelRecord& record : records)
         batch += recordLine(number++, timeCreated, record);
-    writeAll(file.get(), batch, m_file);
+    if (!file.append(batch, error))
+        throw writeError("write", m_file, error);
     return first;
 }
 

@@ -1,16 +1,16 @@
-#include "platform/linux/ReverseLineReader.h"
+#include "platform/ReverseLineReader.h"
 
-#include "platform/linux/ChannelFileError.h"
+#include "platform/ChannelFileError.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <unistd.h>
+#include <string_view>
 
 namespace ostrel::platform {
 
-ReverseLineReader::ReverseLineReader(int fd, std::uint64_t fileSize, std::filesystem::path file, std::size_t blockSize,
-                                     std::size_t maxLineBytes)
-    : m_fd(fd), m_file(std::move(file)), m_blockSize(blockSize), m_maxLineBytes(maxLineBytes),
+ReverseLineReader::ReverseLineReader(const ChannelFile& channelFile, std::uint64_t fileSize, std::filesystem::path file,
+                                     std::size_t blockSize, std::size_t maxLineBytes)
+    : m_channelFile(channelFile), m_file(std::move(file)), m_blockSize(blockSize), m_maxLineBytes(maxLineBytes),
       m_bufferOffset(fileSize) {
     // Whatever follows the last "\n" (nothing, for a file that ends in one) is a line still being
     // appended: dropped, and not counted even when it is long.
@@ -41,8 +41,9 @@ ReverseLineReader::Piece ReverseLineReader::previousPiece() {
     for (;;) {
         if (m_unread > 0) {
             const char* data = m_buffer.data();
-            if (const void* found = ::memrchr(data, '\n', m_unread)) {
-                const std::size_t lineStart = static_cast<const char*>(found) - data + 1;
+            const std::size_t lineBreak = std::string_view(data, m_unread).rfind('\n');
+            if (lineBreak != std::string_view::npos) {
+                const std::size_t lineStart = lineBreak + 1;
                 const std::string_view line(data + lineStart, m_unread - lineStart);
                 m_unread = lineStart - 1;
                 if (tooLong || line.size() > m_maxLineBytes)
@@ -75,15 +76,13 @@ bool ReverseLineReader::readBlockBefore() {
     const std::uint64_t blockOffset = m_bufferOffset - blockLength;
     std::size_t done = 0;
     while (done < blockLength) {
-        const ssize_t got =
-            ::pread(m_fd, m_buffer.data() + done, blockLength - done, static_cast<off_t>(blockOffset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw channelFileError("read", m_file, errno);
-        if (got == 0)
-            throw channelFileError("read", m_file, EIO); // the file shrank while it was read
-        done += static_cast<std::size_t>(got);
+        SystemError error;
+        const auto got = m_channelFile.readAt(blockOffset + done, m_buffer.data() + done, blockLength - done, error);
+        if (!got)
+            throw channelFileError("read", m_file, error);
+        if (*got == 0)
+            throw channelFileError("read", m_file, ChannelFile::endedEarly()); // the file shrank while it was read
+        done += *got;
     }
     m_bufferOffset = blockOffset;
     m_unread += blockLength;

@@ -1,4 +1,4 @@
-#include "honeypot/WakeSignal.h"
+#include "platform/WakeSignal.h"
 
 #include "common/Errors.h"
 
@@ -6,20 +6,25 @@
 #include <cstdint>
 #include <cstring>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace ostrel::honeypot {
+namespace ostrel::platform {
 
-WakeSignal::WakeSignal() : m_event(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (!m_event.isOpen())
+WakeSignal::WakeSignal() : m_handle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (m_handle < 0)
         throw ESocketError(std::string("Could not create the honeypot's wake-up signal: ") + std::strerror(errno));
+}
+
+WakeSignal::~WakeSignal() {
+    ::close(static_cast<int>(m_handle));
 }
 
 void WakeSignal::raise() noexcept {
     const std::uint64_t one = 1;
     // The counter cannot overflow from a handful of raises; a full counter would mean raised anyway.
-    [[maybe_unused]] const auto written = ::write(m_event.fd(), &one, sizeof one);
+    [[maybe_unused]] const auto written = ::write(static_cast<int>(m_handle), &one, sizeof one);
 }
 
 bool WakeSignal::raised() const {
@@ -27,7 +32,7 @@ bool WakeSignal::raised() const {
 }
 
 bool WakeSignal::waitFor(int milliseconds) const {
-    pollfd entry{m_event.fd(), POLLIN, 0};
+    pollfd entry{static_cast<int>(m_handle), POLLIN, 0};
     int ready;
     do
         ready = ::poll(&entry, 1, milliseconds);
@@ -35,4 +40,4 @@ bool WakeSignal::waitFor(int milliseconds) const {
     return ready > 0;
 }
 
-} // namespace ostrel::honeypot
+} // namespace ostrel::platform

@@ -1,4 +1,4 @@
-#include "main/WindowFont.h"
+#include "widgets/WindowFont.h"
 
 #include <QWidget>
 

@@ -1,14 +1,10 @@
-#include "platform/linux/ChannelFileError.h"
-#include "platform/linux/ChannelRecordLine.h"
-#include "platform/linux/FileDescriptor.h"
-#include "platform/linux/ReverseLineReader.h"
+#include "platform/ChannelFileError.h"
+#include "platform/ChannelRecordLine.h"
+#include "platform/ReverseLineReader.h"
 #include "platform/platform.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace ostrel::platform {
 namespace {
@@ -22,27 +18,33 @@ bool isBlank(std::string_view line) {
 ChannelFileSource::ChannelFileSource(std::filesystem::path folder, std::string channel, int eventCode)
     : m_file(fileFor(folder, channel)), m_eventCode(eventCode) {}
 
+std::filesystem::path ChannelFileSource::fileFor(const std::filesystem::path& folder, const std::string& channel) {
+    std::string name;
+    name.reserve(channel.size() + 8);
+    for (char c : channel) {
+        if (c == '/')
+            name += "%4"; // how the event log itself names a channel's file
+        else
+            name += c;
+    }
+    return folder / (name + ".jsonl");
+}
+
 std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumber) {
     m_skipped = 0;
-    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come and holds the
-    // pass for good; the type is checked on the open descriptor, so nothing can swap it between.
-    FileDescriptor file(::open(m_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!file) {
-        if (errno == ENOENT)
+    ChannelFile file;
+    SystemError error;
+    if (!file.openForReading(m_file, error)) {
+        if (error.notFound)
             return {}; // a channel that never got a record
-        throw channelFileError("open", m_file, errno);
+        throw channelFileError("open", m_file, error);
     }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0)
-        throw channelFileError("read", m_file, errno);
-    if (S_ISDIR(status.st_mode))
-        throw channelFileError("read", m_file, EISDIR);
-    if (!S_ISREG(status.st_mode))
-        throw channelFileError("read", m_file, "it is no regular file");
+    const auto size = file.size(error);
+    if (!size)
+        throw channelFileError("read", m_file, error);
 
     std::vector<EventRecord> records;
-    ReverseLineReader reader(file.get(), static_cast<std::uint64_t>(status.st_size), m_file,
-                             ReverseLineReader::DefaultBlockSize, MaxLineBytes);
+    ReverseLineReader reader(file, *size, m_file, ReverseLineReader::DefaultBlockSize, MaxLineBytes);
     while (const auto line = reader.previousLine()) {
         if (isBlank(*line))
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ChannelFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -20,9 +22,9 @@ public:
     static constexpr std::size_t DefaultBlockSize = 64 * 1024;
     static constexpr std::size_t NoLimit = std::numeric_limits<std::size_t>::max();
 
-    // fd stays owned by the caller and must stay open while the reader is used; fileSize is
-    // the size the file had when reading began, and nothing appended later is read.
-    ReverseLineReader(int fd, std::uint64_t fileSize, std::filesystem::path file,
+    // The file stays owned by the caller and must stay open while the reader is used; fileSize
+    // is the size the file had when reading began, and nothing appended later is read.
+    ReverseLineReader(const ChannelFile& channelFile, std::uint64_t fileSize, std::filesystem::path file,
                       std::size_t blockSize = DefaultBlockSize, std::size_t maxLineBytes = NoLimit);
 
     // The line before the one returned last, without its "\n"; nullopt once the first line of
@@ -42,7 +44,7 @@ private:
     Piece previousPiece();
     bool readBlockBefore();
 
-    int m_fd;
+    const ChannelFile& m_channelFile;
     std::filesystem::path m_file;
     std::size_t m_blockSize;
     std::size_t m_maxLineBytes;

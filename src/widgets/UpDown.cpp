@@ -1,4 +1,4 @@
-#include "main/UpDown.h"
+#include "widgets/UpDown.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ostrel::platform {
+
+// The WQL text that asks for the records of one channel with event code 140 above a record number.
+std::string wmiQueryText(const std::string& channel, const std::string& recordNumber);
+
+// The event log itself, asked through WMI: IWbemLocator::ConnectServer on root\CIMV2,
+// IWbemServices::ExecQuery with forward-only enumeration, one object at a time. Needs COM on
+// the calling thread (ComScope). Win32_NTLogEvent yields the newest record first.
+class WmiEventSource final : public EventSource {
+public:
+    explicit WmiEventSource(std::string channel = RdpChannel);
+    // Raises EOleException with the failing call's HRESULT and its system text.
+    std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
+
+private:
+    std::string m_channel;
+};
+
+} // namespace ostrel::platform
