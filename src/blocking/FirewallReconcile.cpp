@@ -8,8 +8,10 @@
 #include "db/Tables.h"
 #include "platform/platform.h"
 
-#include <set>
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <unordered_set>
 
 namespace ostrel {
 namespace {
@@ -35,8 +37,8 @@ Digest activeDigest(Connection& connection, const Tables& tables) {
 }
 
 struct ActiveBlocks {
-    Digest digest;                   // of the rows read, as activeDigest would give it
-    std::set<std::string> addresses; // canonical, only those the firewall may hold
+    Digest digest;                             // of the rows read, as activeDigest would give it
+    std::unordered_set<std::string> addresses; // canonical, only those the firewall may hold
 };
 
 // The active rows in one statement, so that their digest describes exactly the rows read. A row
@@ -57,21 +59,30 @@ ActiveBlocks activeBlocks(Connection& connection, const Tables& tables) {
 }
 
 // Adds what is missing and removes what has no active row, each with one line in `Log`.
-void makeAgree(OperationContext& context, const std::set<std::string>& wanted) {
+void makeAgree(OperationContext& context, const std::unordered_set<std::string>& wanted) {
     Operator& op = context.op;
     platform::FirewallCommand& firewall = context.firewallCommand;
-    const std::vector<std::string> listed = firewall.blockedAddresses();
-    const std::set<std::string> blocked(listed.begin(), listed.end());
-    for (const std::string& address : wanted) {
+    std::vector<std::string> listed = firewall.blockedAddresses();
+    const std::unordered_set<std::string> blocked(std::make_move_iterator(listed.begin()),
+                                                  std::make_move_iterator(listed.end()));
+    std::vector<std::string> missing;
+    for (const std::string& address : wanted)
+        if (!blocked.contains(address))
+            missing.push_back(address);
+    std::sort(missing.begin(), missing.end()); // the log lines in a stable order
+    for (const std::string& address : missing) {
         // Another guard on the same table may have blocked this machine's own address.
-        if (blocked.contains(address) || platform::isOwnAddress(address))
+        if (platform::isOwnAddress(address))
             continue;
         firewall.addRule(ruleName(address), address);
         logLine(op, " - Firewall rule restored for IP " + address);
     }
-    for (const std::string& address : blocked) {
-        if (wanted.contains(address))
-            continue;
+    std::vector<std::string> unwanted;
+    for (const std::string& address : blocked)
+        if (!wanted.contains(address))
+            unwanted.push_back(address);
+    std::sort(unwanted.begin(), unwanted.end());
+    for (const std::string& address : unwanted) {
         firewall.deleteRule(ruleName(address), address);
         logLine(op, " - Firewall rule without block removed for IP " + address);
     }
