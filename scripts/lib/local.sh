@@ -6,6 +6,7 @@
 #                                 and exports OSTREL_LOCAL_DB_PORT and OSTREL_LOCAL_DB_SOCKET;
 #                                 OSTREL_LOCAL_DB_STARTED is 1 when it had to start it
 #   ostrel_local_db_stop          stops that server
+#   ostrel_write_run_config       writes the Config.ini that scripts/run creates
 
 ostrel_local_db_dir() { echo "$(ostrel_repo_root)/data/mariadb"; }
 
@@ -24,6 +25,8 @@ ostrel_local_db() {
     if [ -S "$socket" ] && mariadb --no-defaults --socket="$socket" -uroot -e "SELECT 1" >/dev/null 2>&1; then
         OSTREL_LOCAL_DB_PORT="$(mariadb --no-defaults --socket="$socket" -uroot -N -B -e "SELECT @@port")"
         echo "Reusing the local database server (port $OSTREL_LOCAL_DB_PORT)."
+        # Tables the schema gained since the server was set up (it creates only what is missing).
+        mariadb --no-defaults --socket="$socket" -uroot ostrel <"$(ostrel_repo_root)/sql/schema.sql"
         OSTREL_LOCAL_DB_STARTED=0
     else
         echo "Starting the local database server in $dir ..."
@@ -54,4 +57,12 @@ ostrel_write_local_config() {
             done
         } >"$file"
     )
+}
+
+# Writes the Config.ini that scripts/run creates when there is none: the local database, and the
+# abuse report off, as its address stays empty until the operator sets one (a report to an empty
+# address fails, and every block of a first trial would add two error lines).
+#   ostrel_write_run_config FILE PORT
+ostrel_write_run_config() {
+    ostrel_write_local_config "$1" 127.0.0.1 "$2" "Report=0"
 }

@@ -52,13 +52,21 @@ void ConfigurationLoad::startUp() {
 void ConfigurationLoad::OstrelKonfigurieren() {
     logLine(m_op, " - Loading config ... ");
     m_configError = false;
+    m_missingKeys.clear();
     fillConnectionFields();
     writePlaceholders();
     if (m_configError && m_showDialog)
         m_showDialog();
-    m_conn.setValues(ConnectionValues::fromSettings(m_settings));
-    fillBlockingFields();
-    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
+    try {
+        m_conn.setValues(ConnectionValues::fromSettings(m_settings));
+        fillBlockingFields();
+    } catch (...) {
+        // The mark is read even when the load stops early: otherwise the next pass would work
+        // from a mark that was never loaded and save it over the one in the file.
+        loadLastRecord();
+        throw;
+    }
+    loadLastRecord();
     if (platform::probeEventChannel(m_eventChannelFolder))
         logLine(m_op, " - Registry OK.");
     logLine(m_op, " - Config loaded.");
@@ -81,6 +89,7 @@ void ConfigurationLoad::writePlaceholders() {
         if (m_settings.get(check.field) == check.failingValue) {
             m_ini.WriteString(check.key, check.placeholder);
             m_configError = true;
+            m_missingKeys.emplace_back(check.key);
         }
     }
 }
@@ -97,11 +106,17 @@ void ConfigurationLoad::fillBlockingFields() {
     m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
 }
 
+void ConfigurationLoad::loadLastRecord() {
+    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
+}
+
 void ConfigurationLoad::OstrelSQLConn() {
+    m_connectionError.clear();
     try {
         m_conn.connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // The reason stays unlogged: the operator is sent to the configuration instead.
+        m_connectionError = error.what();
         logLine(m_op, " - Database connection FAILED!.");
         m_configError = true;
         return;
@@ -114,7 +129,8 @@ void ConfigurationLoad::reportTablesWithoutTransactions() {
     std::vector<std::string> tables;
     try {
         const Tables names = Tables::fromSettings(m_settings);
-        tables = m_conn.tablesWithoutTransactions({names.merkliste, names.firewall, names.firewall_history});
+        tables = m_conn.tablesWithoutTransactions(
+            {names.merkliste, names.firewall, names.firewall_history, names.lastrecord});
     } catch (const std::exception&) {
         // Only a warning rests on this; a prefix or a server that fails here fails the first
         // operation all the same, with its own error.

@@ -37,18 +37,24 @@ public:
     virtual ~EventSource() = default;
     // Raises EOleException when the source cannot be reached or read.
     virtual std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) = 0;
+    // Entries the last call passed over because they could not be read as records.
+    virtual std::size_t skippedLines() const { return 0; }
 };
 
 // The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
 // one JSON record per line in increasing RecordNumber, read backwards from its end.
-// Lines that cannot be parsed are skipped and counted.
+// Lines that cannot be parsed, and lines longer than MaxLineBytes (never held in memory
+// whole), are skipped and counted. Anything but a regular file in the file's place (a FIFO,
+// a device, a folder) is refused with an error instead of being opened for reading.
 class ChannelFileSource : public EventSource {
 public:
+    static constexpr std::size_t MaxLineBytes = 1024 * 1024;
+
     ChannelFileSource(std::filesystem::path folder, std::string channel = RdpChannel,
                       int eventCode = FailedLogonEventCode);
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
-    // Lines skipped as unparsable by the last call.
-    std::size_t skippedLines() const { return m_skipped; }
+    // Lines skipped as unparsable or too long by the last call.
+    std::size_t skippedLines() const override { return m_skipped; }
     const std::filesystem::path& file() const { return m_file; }
 
     static std::filesystem::path fileFor(const std::filesystem::path& folder, const std::string& channel);
@@ -105,6 +111,10 @@ struct FirewallRecordTiming {
 std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options = {},
                                                       FirewallRecordTiming timing = {});
 
+// The platform's own firewall as the program uses it (Linux: nftables with the default
+// options above). Changes that fail are logged through `op`.
+std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op);
+
 // ---- Registry probe, adapter address, COM scope ----------------------------------
 
 // Stand-in for opening the event channel's registry key with full access: opens (creating
@@ -123,6 +133,20 @@ public:
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
 };
+
+// ---- Stop requests ---------------------------------------------------------------
+
+// Hands the system's requests to end the program to `onStop`, on a thread of its own and
+// never inside a signal handler, for as long as the object lives (Linux: SIGTERM, SIGINT and
+// SIGHUP; Windows: a console control event or the service manager's stop). Until the object
+// exists, and again once it is gone, such a request ends the program the system's way.
+// One at a time.
+class StopSignals {
+public:
+    virtual ~StopSignals() = default;
+};
+
+std::unique_ptr<StopSignals> watchStopSignals(std::function<void()> onStop);
 
 // ---- Addresses -------------------------------------------------------------------
 
