@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/FirewallAgreement.h"
 #include "common/FirewallLock.h"
 
 #include <memory>
@@ -24,6 +25,8 @@ struct OperationContext {
     AbuseReport& abuseReport;
     // One per program; copies of the context share it.
     std::shared_ptr<FirewallLock> firewallLock = std::make_shared<FirewallLock>();
+    // What the last reconcile left the firewall agreeing with; one per program like the lock.
+    std::shared_ptr<FirewallAgreement> firewallAgreement = std::make_shared<FirewallAgreement>();
 };
 
 } // namespace ostrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -87,7 +88,14 @@ public:
     virtual void drain() = 0;
     // The addresses that hold a rule of the program's own now, after the changes queued so far
     // were applied, in the spelling of canonicalAddress. Raises when the firewall cannot be read.
+    // A command may answer from its own record of its changes (see HeldAddressRecord) instead of
+    // reading the firewall each time.
     virtual std::vector<std::string> blockedAddresses() = 0;
+    // After the changes queued so far were applied: a number that changes whenever the answer of
+    // blockedAddresses() may change, or nullopt when blockedAddresses() would read the firewall
+    // (the command keeps no record, or its record cannot answer now). Lets the reconcile after a
+    // pass tell that the firewall is as it left it without asking for every address.
+    virtual std::optional<std::uint64_t> heldAddressesVersion() { return std::nullopt; }
 };
 
 struct NftablesOptions {
@@ -96,9 +104,17 @@ struct NftablesOptions {
     std::string netns;                // when set, nft runs inside this named network namespace (`ip netns exec`)
 };
 
+// How long a firewall command answers blockedAddresses() from its own record of its changes
+// before it reads the firewall again (see HeldAddressRecord).
+struct FirewallRecordTiming {
+    std::chrono::milliseconds verificationInterval = std::chrono::seconds(60); // 0 reads every time
+    std::function<std::chrono::steady_clock::time_point()> clock;              // empty: steady_clock::now
+};
+
 // The Linux firewall command: one nftables table with an IPv4 and an IPv6 set and an input
 // chain that drops both; a worker applies queued changes as `nft -f -` batches.
-std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options = {});
+std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options = {},
+                                                      FirewallRecordTiming timing = {});
 
 // The platform's own firewall as the program uses it (Linux: nftables with the default
 // options above). Changes that fail are logged through `op`.

@@ -25,6 +25,7 @@ using test::NetworkNamespace;
 using Addresses = std::set<std::string>;
 
 constexpr const char* Table = "rdp_ostrel";
+constexpr std::chrono::seconds VerificationInterval{60};
 
 // A channel without new records: the pass then consists of its release and its reconcile.
 class SilentSource : public platform::EventSource {
@@ -74,7 +75,8 @@ protected:
             GTEST_SKIP() << NetworkNamespace::unavailableReason();
         m_ns.emplace();
         m_tables.emplace();
-        m_firewall = platform::makeNftablesFirewall(m_firewallOp, {Table, "nft", m_ns->name()});
+        m_firewall = platform::makeNftablesFirewall(m_firewallOp, {Table, "nft", m_ns->name()},
+                                                    {VerificationInterval, [this] { return m_now; }});
         m_env = std::make_unique<test::TestContext>(&*m_tables, m_firewall.get());
         m_env->settings.set(&SettingsValues::LastRecord, std::string("1"));
     }
@@ -91,6 +93,14 @@ protected:
                       address + "\", ' - Counter: 1 - RDP-Block', 'netsh', 'RDP-Block')");
     }
     void nft(const std::string& command) { m_ns->execChecked({"nft", command}); }
+    std::vector<std::string> ruleLines() {
+        std::vector<std::string> lines;
+        for (const std::string& line : op().lines())
+            if (line.find("Firewall rule") != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    }
+    bool tableExists() { return m_ns->execChecked({"nft", "list", "tables"}).find(Table) != std::string::npos; }
     // What the sets hold once every queued change is applied.
     Addresses held() {
         firewall().drain();
@@ -113,6 +123,7 @@ protected:
         GuardTimer(context(), source, progress).singlePass();
     }
 
+    std::chrono::steady_clock::time_point m_now; // the clock of the firewall's verification interval
     std::optional<NetworkNamespace> m_ns;
     std::optional<test::TestTables> m_tables;
     test::RecordingOperator m_firewallOp;
@@ -165,6 +176,54 @@ TEST_F(FirewallAgreementTest, APassPutsBackARuleThatFailedAndRemovesOneWithoutBl
     EXPECT_EQ(held(), activeRows());
     EXPECT_TRUE(op().hasLine(" - Firewall rule restored for IP 203.0.113.7"));
     EXPECT_TRUE(op().hasLine(" - Firewall rule without block removed for IP 198.51.100.9"));
+}
+
+// Between its readings of the table the firewall answers from its own changes, so a pass costs
+// no listing; a change from outside is seen, and mended, once the verification interval is over.
+TEST_F(FirewallAgreementTest, AnOutsideFlushIsMendedOnceTheVerificationIntervalIsOver) {
+    addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    reconcileFirewall(context());
+    ASSERT_EQ(held(), (Addresses{"203.0.113.7"}));
+    nft("flush ruleset");
+    op().clear();
+
+    m_now += VerificationInterval - 1s;
+    pass();
+    firewall().drain();
+    EXPECT_FALSE(tableExists()) << "the record answers until the interval is over";
+
+    m_now += 1s;
+    pass();
+    EXPECT_EQ(held(), (Addresses{"203.0.113.7"}));
+    EXPECT_TRUE(op().hasLine(" - Firewall rule restored for IP 203.0.113.7"));
+    EXPECT_EQ(test::ruleCount(*m_ns, Table, "input"), 2u);
+}
+
+// Guards on one table prefix: this guard's firewall follows the other's block and release at
+// its next pass, though neither changed this firewall's record.
+TEST_F(FirewallAgreementTest, AnotherGuardsBlockAndReleaseAreFollowedWithinOnePass) {
+    addBlock("198.51.100.9", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    pass();
+    ASSERT_EQ(held(), (Addresses{"198.51.100.9"}));
+    test::TestContext other(&tables()); // its firewall is its own
+    op().clear();
+
+    Firewall(other.context, "RDP-Block", "203.0.113.7", 120);
+    pass();
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9", "203.0.113.7"}));
+    EXPECT_EQ(ruleLines(), std::vector<std::string>{" - Firewall rule restored for IP 203.0.113.7"});
+
+    op().clear();
+    pass();
+    EXPECT_TRUE(ruleLines().empty()) << "nothing changed";
+
+    tables().exec("UPDATE " + tables().firewall() +
+                  " SET `revoke` = DATE_SUB(NOW(), INTERVAL 1 MINUTE) WHERE IP = '203.0.113.7'");
+    CleanFirewall(other.context);
+    pass();
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9"}));
+    EXPECT_EQ(ruleLines(), std::vector<std::string>{" - Firewall rule without block removed for IP 203.0.113.7"});
+    EXPECT_TRUE(m_firewallOp.lines().empty());
 }
 
 TEST_F(FirewallAgreementTest, AnExtensionPutsBackTheRuleOfItsBlock) {

@@ -53,11 +53,18 @@ protected:
         m_ns.emplace();
     }
 
-    std::unique_ptr<FirewallCommand> firewall(const std::string& nftPath = "nft") {
+    std::unique_ptr<FirewallCommand> firewall(const std::string& nftPath = "nft", FirewallRecordTiming timing = {}) {
         NftablesOptions options;
         options.nftPath = nftPath;
         options.netns = m_ns->name();
-        return makeNftablesFirewall(m_op, options);
+        return makeNftablesFirewall(m_op, options, std::move(timing));
+    }
+    // A firewall that lists its table for every answer.
+    std::unique_ptr<FirewallCommand> listingFirewall() { return firewall("nft", {std::chrono::milliseconds(0), {}}); }
+    void nft(const std::vector<std::string>& arguments) {
+        std::vector<std::string> line{"nft"};
+        line.insert(line.end(), arguments.begin(), arguments.end());
+        m_ns->execChecked(line);
     }
     Elements v4() { return test::setElements(*m_ns, NftablesOptions{}.table, BlockedV4Set); }
     Elements v6() { return test::setElements(*m_ns, NftablesOptions{}.table, BlockedV6Set); }
@@ -231,7 +238,7 @@ TEST_F(NftablesFirewallInNamespace, LogsEveryChangeWhenNftCannotRunThere) {
 }
 
 TEST_F(NftablesFirewallInNamespace, ListsWhatItHoldsOnceTheQueueIsApplied) {
-    auto fw = firewall();
+    auto fw = listingFirewall();
     EXPECT_TRUE(fw->blockedAddresses().empty()) << "a fresh table holds nothing";
     fw->addRule("Autoblock_203.0.113.7", "203.0.113.7");
     fw->addRule("Autoblock_::ffff:203.0.113.8", "::ffff:203.0.113.8");
@@ -250,6 +257,50 @@ TEST_F(NftablesFirewallInNamespace, ListsWhatItHoldsOnceTheQueueIsApplied) {
     EXPECT_EQ(fw->blockedAddresses(), std::vector<std::string>{"203.0.113.7"}) << "the next change sets it up again";
     EXPECT_EQ(rules(), 2u);
     EXPECT_TRUE(m_op.lines().empty());
+}
+
+std::vector<std::string> sorted(std::vector<std::string> addresses) {
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
+// Between readings of the table the command answers from its own changes; it lists the table
+// again once the verification interval is over or after a change that failed.
+TEST_F(NftablesFirewallInNamespace, AnswersFromItsChangesUntilTheIntervalEndsOrAChangeFails) {
+    using namespace std::chrono_literals;
+    std::chrono::steady_clock::time_point now;
+    auto fw = firewall("nft", {60s, [&] { return now; }});
+    EXPECT_FALSE(fw->heldAddressesVersion()) << "nothing is known before the first reading";
+    EXPECT_TRUE(fw->blockedAddresses().empty());
+    const std::optional<std::uint64_t> first = fw->heldAddressesVersion();
+    ASSERT_TRUE(first);
+
+    nft({"add", "element", "inet", "rdp_ostrel", BlockedV4Set, "{ 198.51.100.4 }"}); // made from outside
+    fw->addRule("Autoblock_203.0.113.7", "203.0.113.7");
+    fw->addRule("Autoblock_::ffff:203.0.113.8", "::ffff:203.0.113.8");
+    fw->deleteRule("Autoblock_203.0.113.8", "203.0.113.8");
+    EXPECT_EQ(sorted(fw->blockedAddresses()), std::vector<std::string>{"203.0.113.7"});
+    const std::optional<std::uint64_t> changed = fw->heldAddressesVersion();
+    ASSERT_TRUE(changed);
+    EXPECT_NE(*changed, *first);
+    fw->addRule("Autoblock_203.0.113.7", "203.0.113.7");
+    EXPECT_EQ(fw->heldAddressesVersion(), changed) << "a change that changes nothing keeps the version";
+
+    now += 59s;
+    EXPECT_EQ(fw->heldAddressesVersion(), changed);
+    now += 1s;
+    EXPECT_FALSE(fw->heldAddressesVersion()) << "the interval is over";
+    EXPECT_EQ(sorted(fw->blockedAddresses()), (std::vector<std::string>{"198.51.100.4", "203.0.113.7"}));
+    ASSERT_TRUE(fw->heldAddressesVersion());
+
+    // A set of the wrong kind: the add fails, and the table is listed again.
+    nft({"delete", "table", "inet", "rdp_ostrel"});
+    nft({"add", "table", "inet", "rdp_ostrel"});
+    nft({"add", "set", "inet", "rdp_ostrel", BlockedV4Set, "{ type ipv6_addr; }"});
+    fw->addRule("Autoblock_203.0.113.9", "203.0.113.9");
+    EXPECT_FALSE(fw->heldAddressesVersion()) << "a change failed";
+    EXPECT_TRUE(fw->blockedAddresses().empty());
+    EXPECT_TRUE(m_op.hasLineContaining(" - Firewall: could not add 203.0.113.9"));
 }
 
 TEST_F(NftablesFirewallInNamespace, RefusesAddressesOfNoSingleHost) {

@@ -75,9 +75,10 @@ const char* verbOf(RuleChangeKind kind) {
 
 } // namespace
 
-NftablesFirewall::NftablesFirewall(Operator& op, NftablesOptions options)
+NftablesFirewall::NftablesFirewall(Operator& op, NftablesOptions options, FirewallRecordTiming timing)
     : m_op(op), m_options(std::move(options)), m_commandLine(nftCommandLine(m_options, {"-f", "-"})),
-      m_listCommandLine(nftCommandLine(m_options, {"-j", "list", "table", "inet", m_options.table})) {
+      m_listCommandLine(nftCommandLine(m_options, {"-j", "list", "table", "inet", m_options.table})),
+      m_record(std::move(timing)) {
     if (!isNftIdentifier(m_options.table))
         throw EInvalidIdentifier("Not a usable nftables table name: '" + printable(m_options.table) + "'");
     const NftRun setUp = runScript(setUpScript(m_options.table));
@@ -112,6 +113,20 @@ void NftablesFirewall::drain() {
 
 std::vector<std::string> NftablesFirewall::blockedAddresses() {
     drain();
+    if (std::optional<std::vector<std::string>> held = m_record.addresses())
+        return std::move(*held);
+    const std::uint64_t reading = m_record.readingStarts();
+    std::vector<std::string> listed = listTable();
+    m_record.readingEnded(reading, listed);
+    return listed;
+}
+
+std::optional<std::uint64_t> NftablesFirewall::heldAddressesVersion() {
+    drain();
+    return m_record.version();
+}
+
+std::vector<std::string> NftablesFirewall::listTable() const {
     const ProcessOutcome outcome = runProcess(m_listCommandLine);
     if (!outcome.succeeded()) {
         // A table that is gone (a flushed ruleset, a reboot) holds nothing; the next change
@@ -167,8 +182,10 @@ void NftablesFirewall::work() {
 void NftablesFirewall::apply(std::span<const RuleChange> batch) {
     try {
         const NftRun whole = runScript(batchScript(m_options.table, batch));
-        if (whole.succeeded)
+        if (whole.succeeded) {
+            applied(batch);
             return;
+        }
         if (whole.worthRetrying) {
             // When even the bare set-up fails, nft cannot work here at all (no rights, no
             // nf_tables): one process per change would only repeat that answer.
@@ -176,17 +193,37 @@ void NftablesFirewall::apply(std::span<const RuleChange> batch) {
             if (setUp.succeeded) {
                 for (const RuleChange& change : batch) {
                     const NftRun single = runScript(batchScript(m_options.table, {&change, 1}));
-                    if (!single.succeeded)
+                    if (single.succeeded) {
+                        applied({&change, 1});
+                    } else {
+                        m_record.failed();
                         logFailure(change, single.error);
+                    }
                 }
                 return;
             }
         }
+        m_record.failed();
         for (const RuleChange& change : batch)
             logFailure(change, whole.error);
     } catch (const std::exception& error) {
+        m_record.failed();
         for (const RuleChange& change : batch)
             logFailure(change, error.what());
+    }
+}
+
+void NftablesFirewall::applied(std::span<const RuleChange> changes) {
+    for (const RuleChange& change : changes) {
+        // The table may have been set up anew by this batch, after a flush from outside: the
+        // record learns that at its next reading.
+        const std::optional<std::string> address = canonicalAddress(change.requested);
+        if (!address)
+            m_record.failed(); // what the record cannot spell, the next reading will
+        else if (change.kind == RuleChangeKind::Add)
+            m_record.added(*address);
+        else
+            m_record.removed(*address);
     }
 }
 
@@ -206,8 +243,9 @@ void NftablesFirewall::logFailure(const RuleChange& change, const std::string& e
             std::string(" - Firewall: could not ") + verbOf(change.kind) + " " + change.requested + " (" + error + ")");
 }
 
-std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options) {
-    return std::make_unique<NftablesFirewall>(op, std::move(options));
+std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options,
+                                                      FirewallRecordTiming timing) {
+    return std::make_unique<NftablesFirewall>(op, std::move(options), std::move(timing));
 }
 
 std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/HeldAddressRecord.h"
 #include "platform/linux/NftablesScript.h"
 #include "platform/platform.h"
 
@@ -20,7 +21,7 @@ class NftablesFirewall final : public FirewallCommand {
 public:
     // Sets the table up at once; a failure is logged, not raised, because every batch
     // repeats the set-up. Raises EInvalidIdentifier for a table name nft would not take.
-    NftablesFirewall(Operator& op, NftablesOptions options);
+    NftablesFirewall(Operator& op, NftablesOptions options, FirewallRecordTiming timing = {});
     // Applies what is still queued, then stops the worker.
     ~NftablesFirewall() override;
     NftablesFirewall(const NftablesFirewall&) = delete;
@@ -29,8 +30,10 @@ public:
     void addRule(const std::string& ruleName, const std::string& address) override;
     void deleteRule(const std::string& ruleName, const std::string& address) override;
     void drain() override;
-    // Lists the table with one `nft -j` run after the queue drained.
+    // After the queue drained: from the record of the changes while it answers, else by listing
+    // the table with one `nft -j` run, which then becomes the record.
     std::vector<std::string> blockedAddresses() override;
+    std::optional<std::uint64_t> heldAddressesVersion() override;
 
 private:
     struct NftRun {
@@ -42,6 +45,8 @@ private:
     void queue(RuleChangeKind kind, const std::string& ruleName, const std::string& address);
     void work();
     void apply(std::span<const RuleChange> batch);
+    void applied(std::span<const RuleChange> changes);
+    std::vector<std::string> listTable() const;
     NftRun runScript(const std::string& script) const;
     void logFailure(const RuleChange& change, const std::string& error);
 
@@ -49,6 +54,8 @@ private:
     const NftablesOptions m_options;
     const std::vector<std::string> m_commandLine;     // nft -f - (applies a script)
     const std::vector<std::string> m_listCommandLine; // nft -j list table inet <table>
+
+    HeldAddressRecord m_record;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
