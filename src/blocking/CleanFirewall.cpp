@@ -6,6 +6,7 @@
 #include "common/Errors.h"
 #include "common/Operator.h"
 #include "db/Connection.h"
+#include "db/ConnectionCache.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
@@ -87,7 +88,8 @@ void releaseExpired(OperationContext& context, Connection& connection, const Tab
 
 void CleanFirewall(OperationContext& context) {
     Operator& op = context.op;
-    Connection connection(context.settings);
+    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
+    Connection& connection = *lease;
     const Tables tables = Tables::fromSettings(context.settings);
     if (op.detailLog())
         logLine(op, " - Clean up the firewall rules ...");

@@ -5,10 +5,12 @@
 #include "common/Operator.h"
 #include "config/Settings.h"
 #include "db/Connection.h"
+#include "db/ConnectionCache.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
 #include <limits>
+#include <optional>
 
 namespace ostrel {
 
@@ -42,6 +44,27 @@ std::int64_t countOf(Connection& connection, const std::string& table, const std
         .integer("Count");
 }
 
+// The address's rows among the active blocks and, when it could be read, in the history.
+struct BlockCounts {
+    std::int64_t active;
+    std::optional<std::int64_t> history;
+};
+
+// Both counts in one round trip. Should that fail, the active rows are counted alone and the
+// history is left to a new block: an extension needs no history, so it must not fail on it.
+BlockCounts countsOf(Connection& connection, const Tables& tables, const std::string& IP) {
+    const std::string address = connection.quote(IP);
+    try {
+        const ResultSet counts =
+            connection.execute("SELECT (SELECT COUNT(ID) FROM " + tables.firewall + " WHERE IP = " + address +
+                               ") AS \"Count\", (SELECT COUNT(ID) FROM " + tables.firewall_history +
+                               " WHERE IP = " + address + ") AS \"History\"");
+        return {counts.integer("Count"), counts.integer("History")};
+    } catch (const EDatabaseError&) {
+        return {countOf(connection, tables.firewall, IP), std::nullopt};
+    }
+}
+
 std::string extend(OperationContext& context, Connection& connection, const Tables& tables, const std::string& IP,
                    std::int32_t MinuteModify) {
     logLine(context.op, " - already listed = several quick attempts = extended block");
@@ -55,11 +78,12 @@ std::string extend(OperationContext& context, Connection& connection, const Tabl
 }
 
 std::string blockAnew(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
-                      const std::string& IP, std::int32_t MinuteModify) {
+                      const std::string& IP, std::int32_t MinuteModify, std::optional<std::int64_t> earlierBlocks) {
     Operator& op = context.op;
     if (op.detailLog())
         logLine(op, " - Firewall rules will be created ...");
-    const std::int32_t N = checked32(countOf(connection, tables.firewall_history, IP) + 1);
+    const std::int32_t N =
+        checked32((earlierBlocks ? *earlierBlocks : countOf(connection, tables.firewall_history, IP)) + 1);
     const std::string reason = " - Counter: " + std::to_string(N) + " - " + Name;
     const std::string arguments = addRuleArguments(IP);
     if (op.detailLog())
@@ -101,11 +125,13 @@ std::string deleteRuleArguments(const std::string& address) {
 void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
     if (!blockable(context.op, IP))
         return;
-    Connection connection(context.settings);
+    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
+    Connection& connection = *lease;
     const Tables tables = Tables::fromSettings(context.settings);
-    const std::string closing = countOf(connection, tables.firewall, IP) > 0
+    const BlockCounts counts = countsOf(connection, tables, IP);
+    const std::string closing = counts.active > 0
                                     ? extend(context, connection, tables, IP, MinuteModify)
-                                    : blockAnew(context, connection, tables, Name, IP, MinuteModify);
+                                    : blockAnew(context, connection, tables, Name, IP, MinuteModify, counts.history);
     logLine(context.op, " - [" + Name + "] IP " + IP + closing);
 }
 

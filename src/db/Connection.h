@@ -23,6 +23,8 @@ struct ConnectionValues {
     // Reads them from the live settings now; a port that is no whole number raises
     // EConvertError before anything connects.
     static ConnectionValues fromSettings(const Settings& settings);
+
+    bool operator==(const ConnectionValues&) const = default;
 };
 
 // Rows of one result, positioned on the first row. Columns are read by name.
@@ -79,6 +81,13 @@ public:
     // Text value as a double-quoted SQL literal, escaped so it is stored exactly.
     std::string quote(const std::string& value) const;
 
+    // Whether the connection may serve another operation as it stands: no statement on it has
+    // failed and no transaction is left open on it.
+    bool reusable() const;
+    // Asks the server whether the connection still stands (one round trip); false when the
+    // server went away or ended the connection.
+    bool alive() const;
+
     st_mysql* handle() const { return m_mysql.get(); }
 
 private:
@@ -86,6 +95,7 @@ private:
         void operator()(st_mysql* mysql) const noexcept;
     };
     std::unique_ptr<st_mysql, Closer> m_mysql;
+    bool m_failed = false;
 };
 
 } // namespace ostrel

@@ -38,8 +38,9 @@ void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std:
 } // namespace
 
 EventlogScan::EventlogScan(OperationContext& context, std::string Recordnumber)
-    : m_context(context), m_connection(context.settings), m_tables(Tables::fromSettings(context.settings)),
-      m_recordnumber(std::move(Recordnumber)), m_firstRun(StrToInt(m_recordnumber) <= 0) {}
+    : m_context(context), m_lease(ConnectionCache::acquire(context.settings)), m_connection(*m_lease),
+      m_tables(Tables::fromSettings(context.settings)), m_recordnumber(std::move(Recordnumber)),
+      m_firstRun(StrToInt(m_recordnumber) <= 0) {}
 
 void EventlogScan::read(platform::EventSource& source) {
     Operator& op = m_context.op;
