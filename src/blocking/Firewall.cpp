@@ -3,6 +3,7 @@
 #include "blocking/AbuseReport.h"
 #include "common/Errors.h"
 #include "common/Operator.h"
+#include "config/AllowList.h"
 #include "config/Settings.h"
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
@@ -123,6 +124,10 @@ std::string deleteRuleArguments(const std::string& address) {
 }
 
 void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+    if (onAllowList(context.settings, IP)) {
+        logLine(context.op, " - IP " + IP + " is on the allow list - not blocked.");
+        return;
+    }
     if (!blockable(context.op, IP))
         return;
     const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);

@@ -25,6 +25,8 @@ struct SettingsValues {
     std::string AbuseReportRDPURL;
     std::string AbuseKEY;
     bool Report = true;
+    // Addresses and CIDR ranges that are never blocked, separated by commas or blanks.
+    std::string AllowList;
     // "0" rather than empty before the first load: should that load stop early, a pass then
     // starts as a first run instead of failing on an empty number and saving it to the file.
     std::string LastRecord = "0";
