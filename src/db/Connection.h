@@ -81,8 +81,8 @@ public:
     // Text value as a double-quoted SQL literal, escaped so it is stored exactly.
     std::string quote(const std::string& value) const;
 
-    // Whether the connection may serve another operation as it stands: no statement on it has
-    // failed and no transaction is left open on it.
+    // Whether the connection may serve another operation as it stands: its last statement ran
+    // to the end (a failure may have left it lost or half-read) and no transaction is open on it.
     bool reusable() const;
     // Asks the server whether the connection still stands (one round trip); false when the
     // server went away or ended the connection.

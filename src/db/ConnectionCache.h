@@ -12,9 +12,9 @@ class Settings;
 // connection each time. An operation takes its connection here when it starts and holds it
 // until it ends; the connection values are read at that moment, as for a fresh connection, so
 // a changed server, port, database, user or password counts from the next operation on. The
-// kept connection is given out again only while its values are unchanged, no statement on it
-// failed, no transaction is open on it and the server still answers on it; otherwise it is
-// closed and a new one opened. It is closed when its thread ends.
+// kept connection is given out again only while its values are unchanged, its last statement
+// did not fail, no transaction is open on it and the server still answers on it; otherwise it
+// is closed and a new one opened. It is closed when its thread ends.
 class ConnectionCache {
 public:
     // The calling thread's connection for the live connection values of this moment. A port
