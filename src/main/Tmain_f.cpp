@@ -1,6 +1,8 @@
 #include "main/Tmain_f.h"
 
 #include "blocking/AbuseReport.h"
+#include "blocking/FirewallReconcile.h"
+#include "common/Errors.h"
 #include "common/OperationContext.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
@@ -152,7 +154,20 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { m_load->startUp(); });
+    reportErrors([this] {
+        m_load->startUp();
+        if (!ConfigError())
+            restoreBlocks();
+    });
+}
+
+void Tmain_f::restoreBlocks() {
+    try {
+        reconcileFirewall(*m_context);
+    } catch (const std::exception& error) {
+        // Nobody asked for this work: the line tells the operator, the next pass tries again.
+        logLine(*m_operator, std::string(" ") + errorTypeName(error) + ":" + error.what());
+    }
 }
 
 void Tmain_f::OstrelKonfigurieren() {

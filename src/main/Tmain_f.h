@@ -125,6 +125,9 @@ private:
     void createControls();
     void createMenu();
     void firstShown(const std::exception_ptr& restoreError);
+    // At start-up, with a complete configuration: the firewall is made to hold the active blocks
+    // again (after a reboot or a flushed ruleset). A failure is logged.
+    void restoreBlocks();
     void savePlacement();
     void reportError(const std::exception_ptr& error);
     template <typename Work> void reportErrors(Work&& work);
