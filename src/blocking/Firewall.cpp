@@ -137,11 +137,12 @@ BlockOutcome recordBlock(OperationContext& context, Connection& connection, cons
     return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify, counts.history)};
 }
 
-// The abuse report of a new block, made after the lock is let go: it waits for a web server.
+// The abuse report of a new block, queued after the lock is let go: it runs off this thread
+// and writes its result line when it ends.
 void reportNewBlock(OperationContext& context, const std::string& IP) {
     if (context.settings.get(&SettingsValues::Report))
-        context.abuseReport.report(IP);
-    if (context.op.detailLog())
+        context.abuseReport.enqueue(IP);
+    else if (context.op.detailLog())
         logLine(context.op, " - Abuse Report Result: " + context.abuseReport.lastResult());
 }
 

@@ -1,5 +1,6 @@
 #include "common/LogLine.h"
 
+#include <clocale>
 #include <ctime>
 
 namespace ostrel {
@@ -14,6 +15,11 @@ std::string formatLogLine(std::chrono::system_clock::time_point when, const std:
     char buffer[128];
     const std::size_t length = std::strftime(buffer, sizeof buffer, midnight ? "%x" : "%x %X", &local);
     return std::string(buffer, length) + message;
+}
+
+void useRegionalFormats() {
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 } // namespace ostrel

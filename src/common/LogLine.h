@@ -11,4 +11,9 @@ namespace ostrel {
 // left out.
 std::string formatLogLine(std::chrono::system_clock::time_point when, const std::string& message);
 
+// Takes the user's regional formats for the log lines' date and time (and everything else
+// the C library formats), but keeps numbers in text in the one form every reader expects.
+// Called once at program start, before any thread runs.
+void useRegionalFormats();
+
 } // namespace ostrel

@@ -53,6 +53,7 @@ void ConfigurationLoad::startUp() {
 void ConfigurationLoad::OstrelKonfigurieren() {
     logLine(m_op, " - Loading config ... ");
     m_configError = false;
+    m_missingKeys.clear();
     fillConnectionFields();
     writePlaceholders();
     if (m_configError && m_showDialog)
@@ -82,6 +83,7 @@ void ConfigurationLoad::writePlaceholders() {
         if (m_settings.get(check.field) == check.failingValue) {
             m_ini.WriteString(check.key, check.placeholder);
             m_configError = true;
+            m_missingKeys.emplace_back(check.key);
         }
     }
 }
@@ -105,10 +107,12 @@ void ConfigurationLoad::fillBlockingFields() {
 }
 
 void ConfigurationLoad::OstrelSQLConn() {
+    m_connectionError.clear();
     try {
         m_conn.connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // The reason stays unlogged: the operator is sent to the configuration instead.
+        m_connectionError = error.what();
         logLine(m_op, " - Database connection FAILED!.");
         m_configError = true;
         return;

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace ostrel {
 
@@ -38,6 +40,11 @@ public:
 
     // Set while a connection value is missing or the start-up connection failed.
     bool ConfigError() const { return m_configError; }
+    // The keys whose values the last load found missing (placeholders written), in order.
+    const std::vector<std::string>& missingKeys() const { return m_missingKeys; }
+    // Why the last start-up connection failed; empty when it did not. Never logged (the
+    // window sends the operator to the dialog), but a program without one must say why.
+    const std::string& connectionError() const { return m_connectionError; }
 
     StartupConnection& Conn() { return m_conn; }
     const StartupConnection& Conn() const { return m_conn; }
@@ -58,6 +65,8 @@ private:
     ShowDialog m_showDialog;
     StartupConnection m_conn;
     bool m_configError = false;
+    std::vector<std::string> m_missingKeys;
+    std::string m_connectionError;
 };
 
 } // namespace ostrel

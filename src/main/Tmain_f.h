@@ -5,6 +5,7 @@
 #include "honeypot/Pit.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -125,11 +126,10 @@ private:
     void createControls();
     void createMenu();
     void firstShown(const std::exception_ptr& restoreError);
-    // At start-up, with a complete configuration: the firewall is made to hold the active blocks
-    // again (after a reboot or a flushed ruleset). A failure is logged.
-    void restoreBlocks();
     void savePlacement();
     void reportError(const std::exception_ptr& error);
+    void reportErrorAfterTick(const std::exception_ptr& error);
+    void showReportsAfterTick();
     template <typename Work> void reportErrors(Work&& work);
 
     Settings m_settings;
@@ -144,6 +144,7 @@ private:
     std::unique_ptr<Pit> m_pit;
     std::unique_ptr<WindowPlacement> m_placement; // `JvFormStorage1`
     std::unique_ptr<Tconfig_f> m_config_f;
+    QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open
     int m_pgPosition = 0;
     bool m_shownOnce = false;
     bool m_placementSaved = false;

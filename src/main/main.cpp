@@ -1,6 +1,7 @@
 // rdp-ostrel: the operator window of the guard. Everything it needs lives next to the
 // executable: Config.ini and the event channel folder "Eventlog".
-#include "main/ErrorReport.h"
+#include "common/ErrorReport.h"
+#include "common/LogLine.h"
 #include "main/TerminationSignals.h"
 #include "main/Tmain_f.h"
 #include "main/VisualStyle.h"
@@ -8,14 +9,10 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <clocale>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    // Log lines carry the date and time in the user's regional format; numbers in text stay
-    // in the one form every reader expects.
-    std::setlocale(LC_ALL, "");
-    std::setlocale(LC_NUMERIC, "C");
+    ostrel::useRegionalFormats();
     application.setApplicationName(ostrel::ApplicationTitle);
 
     if (!ostrel::applyVisualStyle(application, "Light"))
@@ -25,8 +22,7 @@ int main(int argc, char* argv[]) {
     ostrel::Tmain_f main_f(ostrel::Tmain_f::Setup{
         platform::executableFolder() / "Config.ini",
         platform::eventlogFolder(),
-        // Only the program's own nftables table is ever touched.
-        [](ostrel::Operator& op) { return platform::makeNftablesFirewall(op); },
+        &platform::makeFirewallCommand,
         &platform::AdapterIPAddress,
     });
     // Asked to stop, the program ends as when its window is closed, also from within a modal box.

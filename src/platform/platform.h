@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -88,6 +89,10 @@ struct NftablesOptions {
 // chain that drops both; a worker applies queued changes as `nft -f -` batches.
 std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options = {});
 
+// The platform's own firewall as the program uses it (Linux: nftables with the default
+// options above). Changes that fail are logged through `op`.
+std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op);
+
 // ---- Registry probe, adapter address, COM scope ----------------------------------
 
 // Stand-in for opening the event channel's registry key with full access: opens (creating
@@ -106,6 +111,20 @@ public:
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
 };
+
+// ---- Stop requests ---------------------------------------------------------------
+
+// Hands the system's requests to end the program to `onStop`, on a thread of its own and
+// never inside a signal handler, for as long as the object lives (Linux: SIGTERM, SIGINT and
+// SIGHUP; Windows: a console control event or the service manager's stop). Until the object
+// exists, and again once it is gone, such a request ends the program the system's way.
+// One at a time.
+class StopSignals {
+public:
+    virtual ~StopSignals() = default;
+};
+
+std::unique_ptr<StopSignals> watchStopSignals(std::function<void()> onStop);
 
 // ---- Addresses -------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include "common/Errors.h"
 #include "common/FirewallLock.h"
 #include "platform/platform.h"
+#include "support/HttpTestServer.h"
 #include "support/TestContext.h"
 
 #include <algorithm>
@@ -76,6 +77,47 @@ TEST_F(FirewallTest, NewBlockWritesRowRuleAndLines) {
                                     " - Abuse Report Result: ",
                                     " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
                                 }));
+}
+
+// A report server that holds every request does not hold the blocks: they are all made and
+// logged while it still holds them, and each report's result line follows when it ends.
+TEST_F(FirewallTest, BlocksDoNotWaitForTheirReports) {
+    test::HttpTestServer server([](const test::HttpRequest& request) {
+        const std::size_t ip = request.requestLine.find("&IP=") + 4;
+        const std::string address = request.requestLine.substr(ip, request.requestLine.find(' ', ip) - ip);
+        return std::optional<test::HttpReply>(test::HttpReply{200, "OK", "accepted " + address, {}});
+    });
+    server.holdReplies();
+    env().settings.set(&SettingsValues::Report, true);
+    env().settings.set(&SettingsValues::AbuseReportRDPURL, server.baseUrl() + "/r?a=1");
+    env().op.setDetailLog(true);
+    std::vector<std::string> addresses;
+    for (int i = 10; i < 15; ++i)
+        addresses.push_back("203.0.113." + std::to_string(i));
+
+    for (const std::string& address : addresses)
+        Firewall(context(), "RDP-Block", address, 120);
+
+    EXPECT_EQ(activeRows(), 5);
+    EXPECT_EQ(commands().size(), 5u);
+    for (const std::string& address : addresses)
+        EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP " + address + " is blocked for 120 minutes!")) << address;
+    EXPECT_FALSE(env().op.hasLineContaining(" - Abuse Result: ")) << "no report has ended";
+    EXPECT_FALSE(env().op.hasLineContaining(" - Abuse Report Result: "));
+    EXPECT_LE(server.requests().size(), 1u) << "one report at a time";
+
+    server.releaseReplies();
+    env().report.finish();
+
+    std::vector<std::string> results;
+    for (const std::string& line : env().op.lines())
+        if (line.starts_with(" - Abuse Report Result: "))
+            results.push_back(line);
+    std::vector<std::string> expected;
+    for (const std::string& address : addresses)
+        expected.push_back(" - Abuse Report Result: accepted " + address);
+    EXPECT_EQ(results, expected);
+    EXPECT_EQ(server.requests().size(), 5u);
 }
 
 TEST_F(FirewallTest, BlockLengthGrowsWithHistory) {

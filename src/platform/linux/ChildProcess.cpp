@@ -175,8 +175,12 @@ int ChildProcess::wait() {
 }
 
 void ChildProcess::kill() {
+    signal(SIGKILL);
+}
+
+void ChildProcess::signal(int number) {
     if (m_pid > 0)
-        ::kill(m_pid, SIGKILL);
+        ::kill(m_pid, number);
 }
 
 std::string findProgram(const std::string& program, std::string_view searchPath) {

@@ -37,6 +37,8 @@ public:
     // Waits for the program to end and returns its wait status.
     int wait();
     void kill();
+    // Sends the running program a signal (SIGTERM to ask it to end).
+    void signal(int number);
 
 private:
     pid_t m_pid = -1;

@@ -210,4 +210,9 @@ std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOpti
     return std::make_unique<NftablesFirewall>(op, std::move(options));
 }
 
+std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op) {
+    // Only the program's own table is ever touched.
+    return makeNftablesFirewall(op);
+}
+
 } // namespace ostrel::platform

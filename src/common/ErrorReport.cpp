@@ -1,4 +1,4 @@
-#include "main/ErrorReport.h"
+#include "common/ErrorReport.h"
 
 #include <stdexcept>
 

@@ -1,0 +1,49 @@
+#include "service/ServiceRun.h"
+
+#include "common/ErrorReport.h"
+#include "service/HeadlessGuard.h"
+#include "service/ServiceOptions.h"
+#include "service/StopRequest.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+namespace ostrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto TickPeriod = std::chrono::seconds(1);
+
+// The window's one-second timer: ticks keep their rhythm, and after a pass that took longer
+// than a tick the next tick comes at once, without making up the ones it missed.
+void tickUntilStopped(HeadlessGuard& guard, StopRequest& stop) {
+    auto next = Clock::now() + TickPeriod;
+    while (!stop.waitUntil(next)) {
+        guard.tick();
+        next = std::max(next + TickPeriod, Clock::now());
+    }
+}
+
+} // namespace
+
+int runService(const ServiceOptions& options, StopRequest& stop, std::ostream& out, std::ostream& errors) {
+    std::optional<HeadlessGuard> guard;
+    try {
+        guard.emplace(options, out, errors);
+        guard->startUp();
+        if (options.once) {
+            guard->singlePass();
+            return 0;
+        }
+        if (options.honeypotPort)
+            guard->startHoneypot(*options.honeypotPort);
+    } catch (...) {
+        errors << "rdp-ostrel-service: " << errorReportText(std::current_exception()) << std::endl;
+        return 1;
+    }
+    tickUntilStopped(*guard, stop);
+    return 0;
+}
+
+} // namespace ostrel

@@ -1,0 +1,226 @@
+// The headless guard as a program: started the way a service manager starts it, in a network
+// namespace of the test's own, against the real database server and real nftables.
+#include "ServiceFixture.h"
+#include "config/ConfigurationLoad.h"
+#include "support/TcpProbe.h"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace ostrel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string Rule = ConfigurationLoad::BannerRule;
+const std::string Beta = ConfigurationLoad::BannerBeta;
+
+std::string describe(const platform::ProcessOutcome& outcome) {
+    return "exit " + std::to_string(outcome.exitCode) + " signal " + std::to_string(outcome.signal) + "\n--- stdout\n" +
+           outcome.output + "--- stderr\n" + outcome.errors;
+}
+
+class Service : public ServiceFixture {};
+
+TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+    const std::int64_t last = appendFailedLogons({"203.0.113.7", "198.51.100.9", "203.0.113.7"});
+
+    const auto outcome = runToEnd({"--once"});
+
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_EQ(outcome.errors, "");
+    // What the window's Log shows after its start-up and a click on "Single pass".
+    EXPECT_EQ(messagesOf(outcome.output), (std::vector<std::string>{
+                                              " - Loading config ... ",
+                                              " - Registry OK.",
+                                              " - Config loaded.",
+                                              " - Database connection established.",
+                                              Rule,
+                                              Beta,
+                                              " - RecordNumber 4: 203.0.113.7",
+                                              " - RecordNumber 3: 198.51.100.9",
+                                              " - RecordNumber 2: 203.0.113.7",
+                                              " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
+                                              " - Single pass carried out!",
+                                          }))
+        << outcome.output;
+    EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{{"203.0.113.7", "Autoblock_203.0.113.7"}}));
+    EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall() + " WHERE IP = \"203.0.113.7\""), 1);
+    EXPECT_NE(readConfig().find("LastRecord=" + std::to_string(last) + "\r\n"), std::string::npos) << readConfig();
+}
+
+TEST_F(Service, DebugReadsButBlocksNothing) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+    appendFailedLogons({"203.0.113.7", "203.0.113.7"});
+
+    const auto outcome = runToEnd({"--once", "--debug"});
+
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_EQ(countLines(outcome.output, "RecordNumber 3: 203.0.113.7"), 1u) << outcome.output;
+    EXPECT_EQ(countLines(outcome.output, "[RDP-Block]"), 0u) << outcome.output;
+    EXPECT_TRUE(blockedInFirewall().empty());
+    EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall()), 0);
+    EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.merkliste()), 0);
+}
+
+TEST_F(Service, ShortIntervalRunsPassesAndEndsInOrderOnSigterm) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+    // A block whose time is up: the first pass releases it into the release pane.
+    tables.exec("INSERT INTO " + tables.firewall() +
+                " (`Timestamp`, `revoke`, IP, Reason, Command, RQ) VALUES (NOW(), DATE_SUB(NOW(), INTERVAL 1 SECOND),"
+                " \"198.51.100.20\", \"RDP-Block\", \"\", \"\")");
+
+    ServiceProcess service(commandLine({"--interval", "1", "--detail-log"}));
+    ASSERT_TRUE(service.waitForLines(" -  Cleaned up!", 3, 30s)) << service.output();
+    const std::int64_t last = appendFailedLogons({"203.0.113.7", "203.0.113.7", "2001:db8::7", "2001:db8::7"});
+    ASSERT_TRUE(service.waitForLines(" - [RDP-Block] IP 2001:db8::7 is blocked", 1, 30s)) << service.output();
+    // At once: the block's rule may still be queued, and the end must apply it.
+    service.signal(SIGTERM);
+    const auto outcome = service.finish(60s);
+
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_EQ(outcome.errors, "");
+    EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{
+                                       {"2001:db8::7", "Autoblock_2001:db8::7"},
+                                       {"203.0.113.7", "Autoblock_203.0.113.7"},
+                                   }));
+    EXPECT_EQ(countLines(outcome.output, " - Firewall: "), 0u) << outcome.output;
+    EXPECT_GE(countLines(outcome.output, " -  Cleaned up!"), 4u) << "passes before and after the block";
+    EXPECT_EQ(countLines(outcome.output, "[Clearlog] "), 1u) << outcome.output;
+    const auto messages = messagesOf(outcome.output);
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "[Clearlog]  - Firewallentry 198.51.100.20 deleted."),
+              messages.end())
+        << outcome.output;
+    EXPECT_NE(readConfig().find("LastRecord=" + std::to_string(last) + "\r\n"), std::string::npos) << readConfig();
+}
+
+TEST_F(Service, FailedStartUpExitsWithItsReason) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    auto wrongPassword = goodConfig(tables, 0);
+    wrongPassword[4] = "SQLPasswort=not-the-password";
+    struct Case {
+        const char* name;
+        std::optional<std::vector<std::string>> config; // none: no Config.ini at all
+        std::string reason;                             // on standard error
+        std::string lastMessage;                        // the last line on standard output
+    };
+    const Case cases[] = {
+        {"no settings file", std::nullopt,
+         "rdp-ostrel-service: Incorrect configuration: SQLServer, SQLPort, SQLDatabase, SQLUsername, SQLPasswort "
+         "missing in " +
+             configFile().string(),
+         Beta},
+        {"wrong password", wrongPassword, "rdp-ostrel-service: Database connection failed: Access denied for user",
+         Beta},
+        {"empty port",
+         std::vector<std::string>{"SQLServer=localhost", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"},
+         "rdp-ostrel-service: '' ist kein gültiger Integerwert.\n", " - Loading config ... "},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(configFile());
+        if (c.config)
+            writeConfig(*c.config);
+        const auto outcome = runToEnd({"--once"});
+        EXPECT_EQ(outcome.exitCode, 1) << c.name << "\n" << describe(outcome);
+        EXPECT_EQ(outcome.errors.rfind(c.reason, 0), 0u) << c.name << "\n" << describe(outcome);
+        const auto messages = messagesOf(outcome.output);
+        EXPECT_EQ(messages.empty() ? "" : messages.back(), c.lastMessage) << c.name << "\n" << outcome.output;
+    }
+    EXPECT_NE(readConfig().find("SQLPort=\r\n"), std::string::npos) << "the file was left as it was";
+}
+
+TEST_F(Service, HoneypotBlocksAConnectingAddress) {
+    OSTREL_REQUIRE_TEST_DB();
+    NetworkNamespace attacker;
+    linkByVeth(guarded(), {"203.0.113.1/24"}, attacker, {"203.0.113.7/24"});
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+
+    ServiceProcess service(commandLine({"--honeypot", "3389"}));
+    ASSERT_TRUE(service.waitForLines(" - Honeypot on 203.0.113.1:3389 started.", 1, 30s)) << service.output();
+    // The first handshake may wait for neighbour discovery; the honeypot accepts and hangs up.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    bool connected = false;
+    while (!connected && std::chrono::steady_clock::now() < deadline)
+        connected = attacker.run([] { return connectsFrom("203.0.113.7", "203.0.113.1", 3389, 700ms); });
+    ASSERT_TRUE(connected) << "the honeypot did not answer";
+    ASSERT_TRUE(service.waitForLines(" - [Honeypot-Block] IP 203.0.113.7 is blocked for 120 minutes!", 1, 30s))
+        << service.output();
+    service.signal(SIGTERM);
+    const auto outcome = service.finish(60s);
+
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{{"203.0.113.7", "Autoblock_203.0.113.7"}}));
+    EXPECT_FALSE(attacker.run([] { return connectsFrom("203.0.113.7", "203.0.113.1", 3389, 700ms); }))
+        << "the blocked address still reaches the machine";
+}
+
+TEST_F(Service, RestartAfterTheRulesetWasFlushedRestoresEveryActiveBlock) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+    appendFailedLogons({"203.0.113.7", "203.0.113.7", "2001:db8::7", "2001:db8::7"});
+    const auto first = runToEnd({"--once"});
+    ASSERT_EQ(first.exitCode, 0) << describe(first);
+    const std::map<std::string, std::string> blocked{{"2001:db8::7", "Autoblock_2001:db8::7"},
+                                                     {"203.0.113.7", "Autoblock_203.0.113.7"}};
+    ASSERT_EQ(blockedInFirewall(), blocked);
+
+    // What a reboot does to the firewall.
+    guarded().execChecked({"nft", "flush", "ruleset"});
+    ASSERT_EQ(guarded().execChecked({"nft", "list", "tables"}), "");
+
+    // The first pass is two minutes away: only the start-up can put the rules back.
+    ServiceProcess second(commandLine({"--interval", "120"}));
+    EXPECT_TRUE(second.waitForLines(" - Firewall rule restored for IP ", 2, 30s)) << second.output();
+    second.signal(SIGTERM);
+    const auto outcome = second.finish(60s);
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    EXPECT_EQ(countLines(outcome.output, " - RecordNumber "), 0u) << "a pass ran: " << outcome.output;
+    EXPECT_EQ(blockedInFirewall(), blocked) << outcome.output;
+}
+
+TEST_F(Service, CommandLineMistakesExitWithStatusTwoAndSayWhat) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--frobnicate"}, "unknown option --frobnicate"},
+        {{"extra"}, "unexpected argument 'extra'"},
+        {{"--interval"}, "--interval needs a value"},
+        {{"--interval", "0"}, "--interval takes a whole number from 1 to 120, not '0'"},
+        {{"--interval=121"}, "--interval takes a whole number from 1 to 120, not '121'"},
+        {{"--interval", "5s"}, "--interval takes a whole number from 1 to 120, not '5s'"},
+        {{"--honeypot", "3299"}, "--honeypot takes a whole number from 3300 to 3400, not '3299'"},
+        {{"--config", ""}, "--config needs a path, not an empty text"},
+        {{"--once=yes"}, "--once takes no value"},
+        {{"--once", "--honeypot", "3389"}, "--once runs a single pass and ends; it takes no --honeypot"},
+    };
+    for (const auto& [options, message] : cases) {
+        const auto outcome = runToEnd(options);
+        EXPECT_EQ(outcome.exitCode, 2) << message << "\n" << describe(outcome);
+        EXPECT_EQ(outcome.errors, "rdp-ostrel-service: " + message + "\nTry 'rdp-ostrel-service --help'.\n");
+        EXPECT_EQ(outcome.output, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(configFile())) << "a refused command line touches nothing";
+}
+
+TEST_F(Service, HelpExplainsEveryOption) {
+    const auto outcome = runToEnd({"--help"});
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    for (const char* option : {"--config FILE", "--eventlog DIR", "--interval SECONDS", "--honeypot PORT", "--once",
+                               "--debug", "--detail-log", "--help"})
+        EXPECT_NE(outcome.output.find("  " + std::string(option) + " "), std::string::npos) << option;
+    EXPECT_FALSE(std::filesystem::exists(configFile()));
+}
+
+} // namespace
+} // namespace ostrel::test
