@@ -1,6 +1,6 @@
--- The three tables of RDP-Ostrel, for MariaDB or MySQL. The program never creates or
--- alters a table: load this once per database (or per prefix, after renaming the tables
--- to <prefix>merkliste, <prefix>firewall and <historyprefix>firewall_history).
+-- The tables of RDP-Ostrel, for MariaDB or MySQL. The program never creates or alters a
+-- table: load this once per database (or per prefix, after renaming the tables to
+-- <prefix>merkliste, <prefix>firewall, <prefix>lastrecord and <historyprefix>firewall_history).
 --
 --   mariadb ostrel < sql/schema.sql
 
@@ -43,4 +43,14 @@ CREATE TABLE IF NOT EXISTS firewall_history (
     KEY `id` (`ID`),
     KEY `ip` (`IP`),
     KEY `timestamp` (`Timestamp`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- The newest event record whose sightings are stored, one row per event channel. The scan
+-- writes it in the same transaction as those sightings and reads it before it asks the event
+-- log for new records, so a store whose reply was lost (or whose LastRecord never reached
+-- Config.ini) is neither lost nor made twice. Without this table the scan stops with an error.
+CREATE TABLE IF NOT EXISTS lastrecord (
+    `Channel` VARCHAR(255) NOT NULL,
+    `RecordNumber` BIGINT NOT NULL,
+    PRIMARY KEY (`Channel`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

@@ -25,6 +25,8 @@ ostrel_local_db() {
     if [ -S "$socket" ] && mariadb --no-defaults --socket="$socket" -uroot -e "SELECT 1" >/dev/null 2>&1; then
         OSTREL_LOCAL_DB_PORT="$(mariadb --no-defaults --socket="$socket" -uroot -N -B -e "SELECT @@port")"
         echo "Reusing the local database server (port $OSTREL_LOCAL_DB_PORT)."
+        # Tables the schema gained since the server was set up (it creates only what is missing).
+        mariadb --no-defaults --socket="$socket" -uroot ostrel <"$(ostrel_repo_root)/sql/schema.sql"
         OSTREL_LOCAL_DB_STARTED=0
     else
         echo "Starting the local database server in $dir ..."

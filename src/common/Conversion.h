@@ -12,6 +12,9 @@ namespace ostrel {
 // "'<text>' ist kein gültiger Integerwert".
 std::int32_t StrToInt(std::string_view text);
 
+// The same within 64 bits: event record numbers (LastRecord) grow past 32 bits.
+std::int64_t StrToInt64(std::string_view text);
+
 // The conversion error's message for a text.
 std::string notAnIntegerMessage(std::string_view text);
 

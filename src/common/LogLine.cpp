@@ -1,5 +1,7 @@
 #include "common/LogLine.h"
 
+#include "common/LogText.h"
+
 #include <clocale>
 #include <ctime>
 
@@ -14,7 +16,7 @@ std::string formatLogLine(std::chrono::system_clock::time_point when, const std:
                           std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count() == 0;
     char buffer[128];
     const std::size_t length = std::strftime(buffer, sizeof buffer, midnight ? "%x" : "%x %X", &local);
-    return std::string(buffer, length) + message;
+    return std::string(buffer, length) + escapeControlCharacters(message);
 }
 
 void useRegionalFormats() {

@@ -8,7 +8,8 @@ namespace ostrel {
 // The text of a log line: the local date in the user's short form, one blank and the
 // local time in the user's long form (both as the C library gives them under LC_TIME),
 // directly followed by the message. At exactly midnight the time and its blank are
-// left out.
+// left out. Every line is formed here, so this is where control characters of outside
+// texts inside the message are escaped: one message stays one line.
 std::string formatLogLine(std::chrono::system_clock::time_point when, const std::string& message);
 
 // Takes the user's regional formats for the log lines' date and time (and everything else

@@ -58,9 +58,16 @@ void ConfigurationLoad::OstrelKonfigurieren() {
     writePlaceholders();
     if (m_configError && m_showDialog)
         m_showDialog();
-    m_conn.setValues(ConnectionValues::fromSettings(m_settings));
-    fillBlockingFields();
-    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
+    try {
+        m_conn.setValues(ConnectionValues::fromSettings(m_settings));
+        fillBlockingFields();
+    } catch (...) {
+        // The mark is read even when the load stops early: otherwise the next pass would work
+        // from a mark that was never loaded and save it over the one in the file.
+        loadLastRecord();
+        throw;
+    }
+    loadLastRecord();
     if (platform::probeEventChannel(m_eventChannelFolder))
         logLine(m_op, " - Registry OK.");
     logLine(m_op, " - Config loaded.");
@@ -106,6 +113,10 @@ void ConfigurationLoad::fillBlockingFields() {
         logLine(m_op, " - AllowList: '" + entry + "' is no address or range - ignored.");
 }
 
+void ConfigurationLoad::loadLastRecord() {
+    m_settings.set(&SettingsValues::LastRecord, m_ini.ReadString("LastRecord", "0"));
+}
+
 void ConfigurationLoad::OstrelSQLConn() {
     m_connectionError.clear();
     try {
@@ -125,7 +136,8 @@ void ConfigurationLoad::reportTablesWithoutTransactions() {
     std::vector<std::string> tables;
     try {
         const Tables names = Tables::fromSettings(m_settings);
-        tables = m_conn.tablesWithoutTransactions({names.merkliste, names.firewall, names.firewall_history});
+        tables = m_conn.tablesWithoutTransactions(
+            {names.merkliste, names.firewall, names.firewall_history, names.lastrecord});
     } catch (const std::exception&) {
         // Only a warning rests on this; a prefix or a server that fails here fails the first
         // operation all the same, with its own error.

@@ -31,7 +31,8 @@ public:
     void startUp();
 
     // The load (`OstrelKonfigurieren`), also run after every Save of the dialog. A text that
-    // must be a whole number and is none raises EConvertError and ends the load at that step.
+    // must be a whole number and is none raises EConvertError and ends the load at that step;
+    // LastRecord is loaded all the same, so that no pass works from a mark it never read.
     void OstrelKonfigurieren();
 
     // Opens the start-up connection with the values of the last load and logs the outcome;
@@ -56,6 +57,7 @@ private:
     void fillConnectionFields();
     void writePlaceholders();
     void fillBlockingFields();
+    void loadLastRecord();
     void reportTablesWithoutTransactions();
 
     Settings& m_settings;

@@ -1,19 +1,63 @@
 #include "config/FileBytes.h"
 
+#include "common/Errors.h"
+
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include "platform/linux/FileDescriptor.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace ostrel {
+namespace fs = std::filesystem;
 
-std::optional<std::string> readFileBytes(const std::filesystem::path& file) {
+namespace {
+
+EInOutError writeError(const fs::path& file, const std::string& cause) {
+    return EInOutError("Cannot write " + file.string() + ": " + cause);
+}
+
+// The file a write replaces: the target of a symbolic link, so the link itself stays.
+fs::path replacedFile(const fs::path& file) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(file, error)))
+        return file;
+    const fs::path target = fs::weakly_canonical(file, error);
+    return error ? file : target;
+}
+
+// Removes the new file unless it took the old one's place.
+class PendingFile {
+public:
+    explicit PendingFile(fs::path path) : m_path(std::move(path)) {}
+    ~PendingFile() {
+        if (!m_kept) {
+            std::error_code ignored;
+            fs::remove(m_path, ignored);
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    const fs::path& path() const { return m_path; }
+    void keep() { m_kept = true; }
+
+private:
+    fs::path m_path;
+    bool m_kept = false;
+};
+
+} // namespace
+
+std::optional<std::string> readFileBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return std::nullopt;
@@ -25,35 +69,64 @@ std::optional<std::string> readFileBytes(const std::filesystem::path& file) {
 
 #if defined(__unix__) || defined(__APPLE__)
 
-namespace {} // namespace
+void writeFileBytes(const fs::path& file, std::string_view bytes) {
+    const fs::path target = replacedFile(file);
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
 
-bool writeFileBytes(const std::filesystem::path& file, std::string_view bytes) {
-    // The mode given to open applies only when the file is created, so the password never
-    // sits in a file that others could have opened before its permissions were narrowed.
-    platform::FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        return false;
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+    // mkstemp creates the file with mode 0600, so the password is never readable by others.
+    std::string name = target.string() + ".new-XXXXXX";
+    platform::FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd)
+        throw writeError(file, std::strerror(errno));
+    PendingFile pending(name);
+    if (exists) {
+        if (::fchmod(fd.get(), old.st_mode & 07777) != 0)
+            throw writeError(file, std::strerror(errno));
+        // Only root may give a file away; anyone else writes their own file, as before.
+        if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM)
+            throw writeError(file, std::strerror(errno));
     }
-    return fd.close();
+    for (std::string_view rest = bytes; !rest.empty();) {
+        const ssize_t written = ::write(fd.get(), rest.data(), rest.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            throw writeError(file, std::strerror(errno));
+        rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+    // On disk before it takes the old file's place, or a crash could leave an empty file there.
+    if (::fsync(fd.get()) != 0 || !fd.close())
+        throw writeError(file, std::strerror(errno));
+    if (::rename(pending.path().c_str(), target.c_str()) != 0)
+        throw writeError(file, std::strerror(errno));
+    pending.keep();
+    // The rename itself reaches the disk with the folder's entry.
+    platform::FileDescriptor folder(
+        ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        ::fsync(folder.get());
 }
 
 #else
 
-bool writeFileBytes(const std::filesystem::path& file, std::string_view bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
+void writeFileBytes(const fs::path& file, std::string_view bytes) {
+    const fs::path target = replacedFile(file);
+    PendingFile pending(fs::path(target).concat(".new"));
+    {
+        std::ofstream out(pending.path(), std::ios::binary | std::ios::trunc);
+        if (!out)
+            throw writeError(file, "the new file cannot be created");
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (out.fail())
+            throw writeError(file, "the new file cannot be written");
+    }
+    std::error_code error;
+    fs::rename(pending.path(), target, error);
+    if (error)
+        throw writeError(file, error.message());
+    pending.keep();
 }
 
 #endif

@@ -94,10 +94,15 @@ IniFile::IniFile(fs::path file) : m_path(std::move(file)) {
 IniFile::~IniFile() {
     std::lock_guard lock(m_mutex);
     try {
-        rewriteLocked();
+        rewriteOrRaiseLocked();
     } catch (...) {
-        // A failed rewrite is never reported, least of all from a destructor.
+        // Nobody is left to tell at program end; the old file stays whole.
     }
+}
+
+void IniFile::setWriteFailureHandler(WriteFailureHandler handler) {
+    std::lock_guard lock(m_mutex);
+    m_writeFailure = std::move(handler);
 }
 
 std::optional<std::string> IniFile::readValue(const std::string& path) {
@@ -268,7 +273,7 @@ std::string IniFile::renderLocked() const {
     return utf8ToWindows1252(text);
 }
 
-void IniFile::rewriteLocked() {
+void IniFile::rewriteOrRaiseLocked() {
     if (readOnlyLocked())
         return;
     std::error_code error;
@@ -277,9 +282,18 @@ void IniFile::rewriteLocked() {
         return;
     if (!exists && m_path.has_parent_path())
         fs::create_directories(m_path.parent_path(), error);
-    // A failed rewrite is not reported: memory keeps the values until the file is read again.
     // The recorded modification time stays as it is, so the next access reads the file back.
     writeFileBytes(m_path, renderLocked());
+}
+
+void IniFile::rewriteLocked() {
+    try {
+        rewriteOrRaiseLocked();
+    } catch (const std::exception& error) {
+        // Memory keeps the values until the file is read again; the file keeps its old content.
+        if (m_writeFailure)
+            m_writeFailure(std::string(error.what()) + "; the file keeps its previous content");
+    }
 }
 
 // Decided by the permission bits alone: a process running as root could still open the

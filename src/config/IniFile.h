@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,10 +18,16 @@ namespace ostrel {
 // The file is read again whenever its modification time changed, rewritten whole after
 // every write outside a batch, and kept in its encoding: a UTF-8, UTF-16LE or UTF-16BE
 // byte-order mark is kept, anything else is Windows-1252 on disk. Texts are UTF-8 here.
-// A read-only file skips writes silently. Every method is safe to call from any thread.
+// A rewrite replaces the file as one step (a new file that takes the old one's place), so a
+// full disk or a crash never leaves a cut or empty file; a rewrite that fails leaves the old
+// file whole and is told to the write-failure handler. A read-only file skips writes
+// silently. Every method is safe to call from any thread.
 class IniFile {
 public:
     static constexpr const char* DefaultSection = "RDPOstrel";
+    // Told why a rewrite failed (one sentence, naming the file). Called with the store locked:
+    // it must not use the store.
+    using WriteFailureHandler = std::function<void(const std::string& message)>;
 
     // Reads the file if it exists (the store is created with the window).
     explicit IniFile(std::filesystem::path file);
@@ -52,6 +59,10 @@ public:
     // read-only file, and when there is neither a file nor anything to put into one.
     void UpdateFile();
 
+    // Where failed rewrites are told from now on; none by default. The rewrite of the
+    // destructor tells nobody, since the handler's receiver may be gone by then.
+    void setWriteFailureHandler(WriteFailureHandler handler);
+
 private:
     enum class Encoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };
     struct Line {
@@ -69,6 +80,9 @@ private:
     void refreshLocked();
     void parseLocked(const std::string& bytes);
     std::string renderLocked() const;
+    // Rewrites the file; raises EInOutError when that fails.
+    void rewriteOrRaiseLocked();
+    // Rewrites the file; a failure goes to the handler.
     void rewriteLocked();
     bool readOnlyLocked() const;
     Section* findSectionLocked(const std::string& name);
@@ -88,6 +102,7 @@ private:
     std::filesystem::file_time_type m_modified{};
     std::uintmax_t m_size = 0;
     int m_batch = 0;
+    WriteFailureHandler m_writeFailure;
 };
 
 } // namespace ostrel

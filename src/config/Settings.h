@@ -27,9 +27,9 @@ struct SettingsValues {
     bool Report = true;
     // Addresses and CIDR ranges that are never blocked, separated by commas or blanks.
     std::string AllowList;
-    // "0" rather than empty before the first load: should that load stop early, a pass then
-    // starts as a first run instead of failing on an empty number and saving it to the file.
-    std::string LastRecord = "0";
+    // Empty until a configuration load read it: a pass never writes an empty LastRecord, so a
+    // pass before any load cannot erase the mark in the file (nor start over as a first run).
+    std::string LastRecord;
     std::string Time = "5";
 };
 

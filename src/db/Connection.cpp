@@ -48,13 +48,21 @@ ResultSet readAll(MYSQL_RES* result) {
     return ResultSet(std::move(columns), std::move(rows), std::move(nulls));
 }
 
+int portNumber(const std::string& text) {
+    const std::int32_t port = StrToInt(text);
+    // A TCP port has 16 bits: 94406 would reach port 28870. 0 stands for the client's default.
+    if (port < 0 || port > 65535)
+        throw EConvertError(notAnIntegerMessage(text));
+    return port;
+}
+
 } // namespace
 
 ConnectionValues ConnectionValues::fromSettings(const Settings& settings) {
     const SettingsValues values = settings.snapshot();
     ConnectionValues result;
     result.host = values.SQLServer;
-    result.port = StrToInt(values.SQLPort);
+    result.port = portNumber(values.SQLPort);
     result.database = values.SQLDatabase;
     result.user = values.SQLUsername;
     result.password = values.SQLPasswort;
@@ -162,6 +170,10 @@ bool Connection::reusable() const {
 
 bool Connection::alive() const {
     return mysql_ping(m_mysql.get()) == 0;
+}
+
+unsigned Connection::errorNumber() const {
+    return mysql_errno(m_mysql.get());
 }
 
 std::string Connection::quote(const std::string& value) const {

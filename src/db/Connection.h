@@ -90,6 +90,9 @@ public:
     bool alive() const;
 
     st_mysql* handle() const { return m_mysql.get(); }
+    // The server's number for the error of the last statement (0 when it succeeded).
+    unsigned errorNumber() const;
+    static constexpr unsigned NoSuchTable = 1146; // ER_NO_SUCH_TABLE
 
 private:
     struct Closer {

@@ -6,13 +6,17 @@ namespace ostrel {
 
 class Settings;
 
-// The three table names of this moment: prefix + suffix. A prefix may hold only the
+// The table names of this moment: prefix + suffix. A prefix may hold only the
 // characters of a plain identifier ([A-Za-z0-9_$]); anything else raises
 // EInvalidIdentifier, since the prefix stands unquoted in every statement.
 struct Tables {
     std::string merkliste;
     std::string firewall;
     std::string firewall_history;
+    // The newest event record whose sightings are stored, under SQLTBLPrefix: written in the
+    // same transaction as those sightings, so a store whose outcome was never seen is not
+    // made twice.
+    std::string lastrecord;
 
     static Tables fromSettings(const Settings& settings);
     static Tables fromPrefixes(const std::string& prefix, const std::string& historyPrefix);

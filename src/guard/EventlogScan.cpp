@@ -4,6 +4,8 @@
 #include "blocking/SqlLists.h"
 #include "blocking/SqlTransaction.h"
 #include "common/Conversion.h"
+#include "common/Errors.h"
+#include "common/LogText.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
@@ -39,7 +41,9 @@ std::string sightingOf(const std::string& address) {
 void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std::string>& elements,
                  std::string& address) {
     for (const std::string& element : elements) {
-        logLine(op, " - RecordNumber " + std::to_string(recordNumber) + ": " + element);
+        // A record may carry megabytes: the pane gets a bounded line, the sighting the full text.
+        logLine(op, " - RecordNumber " + std::to_string(recordNumber) + ": " +
+                        cutForLog(element, EventlogScan::LoggedElementCharacters));
         address = element;
     }
 }
@@ -49,11 +53,51 @@ void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std:
 EventlogScan::EventlogScan(OperationContext& context, std::string Recordnumber)
     : m_context(context), m_lease(ConnectionCache::acquire(context.settings)), m_connection(*m_lease),
       m_tables(Tables::fromSettings(context.settings)), m_recordnumber(std::move(Recordnumber)),
-      m_firstRun(StrToInt(m_recordnumber) <= 0) {}
+      m_mark(StrToInt64(m_recordnumber)) {
+    catchUpWithStoredMark();
+    m_firstRun = m_mark <= 0;
+}
+
+std::optional<std::int64_t> EventlogScan::storedMark() {
+    ResultSet row;
+    try {
+        row = m_connection.execute("SELECT RecordNumber FROM " + m_tables.lastrecord +
+                                   " WHERE Channel = " + m_connection.quote(platform::RdpChannel));
+    } catch (const EDatabaseError&) {
+        // Without the mark a store whose reply is lost would be made twice: refuse to scan.
+        if (m_connection.errorNumber() == Connection::NoSuchTable)
+            throw EDatabaseError("The table " + m_tables.lastrecord +
+                                 " is missing: create it from sql/schema.sql. It holds the newest record "
+                                 "whose sightings are stored, so that none is stored twice.");
+        throw;
+    }
+    if (row.eof())
+        return std::nullopt;
+    return row.integer("RecordNumber");
+}
+
+void EventlogScan::catchUpWithStoredMark() {
+    const std::optional<std::int64_t> stored = storedMark();
+    if (!stored || *stored <= m_mark)
+        return;
+    const std::string value = std::to_string(*stored);
+    logLine(m_context.op, " - The sightings up to record " + value + " are stored already: LastRecord moves from " +
+                              m_recordnumber + " to " + value + ".");
+    m_mark = *stored;
+    m_recordnumber = value;
+    m_context.settings.set(&SettingsValues::LastRecord, value);
+    m_context.ini.WriteString("LastRecord", value);
+}
+
+void EventlogScan::storeMark(std::int64_t recordNumber) {
+    m_connection.execute("INSERT INTO " + m_tables.lastrecord + " (`Channel`, `RecordNumber`) VALUES (" +
+                         m_connection.quote(platform::RdpChannel) + ", " + std::to_string(recordNumber) +
+                         ") ON DUPLICATE KEY UPDATE `RecordNumber` = VALUES(`RecordNumber`)");
+}
 
 void EventlogScan::read(platform::EventSource& source) {
     Operator& op = m_context.op;
-    const std::vector<platform::EventRecord> records = source.recordsAbove(StrToInt(m_recordnumber));
+    const std::vector<platform::EventRecord> records = source.recordsAbove(m_mark);
     for (const platform::EventRecord& record : records) {
         std::string address;
         // The source yields the newest record first.
@@ -67,29 +111,35 @@ void EventlogScan::read(platform::EventSource& source) {
         if (!m_firstRun && !address.empty() && !op.debug())
             m_sightings.push_back(sightingOf(address));
     }
+    if (const std::size_t skipped = source.skippedLines(); skipped > 0 && op.detailLog())
+        logLine(op, " - " + std::to_string(skipped) + (skipped == 1 ? " line" : " lines") +
+                        " of the event log could not be read and " + (skipped == 1 ? "was" : "were") + " skipped.");
 }
 
 void EventlogScan::concludeFirstRun() {
+    if (m_newestRecord)
+        storeMark(*m_newestRecord);
     moveLastRecord();
     logLine(m_context.op, " - First run - the last recordnumber in Windowslog: " +
                               m_context.settings.get(&SettingsValues::LastRecord));
 }
 
 void EventlogScan::store() {
-    if (!m_sightings.empty()) {
-        std::vector<std::string> rows;
-        rows.reserve(m_sightings.size());
-        for (const std::string& address : m_sightings) {
-            std::string row = "(";
-            row += m_connection.quote(address);
-            row += ", NOW() )";
-            rows.push_back(std::move(row));
-        }
-        SqlTransaction transaction(m_connection);
-        for (const std::string& chunk : joinInChunks(rows))
-            m_connection.execute("INSERT INTO " + m_tables.merkliste + " (`IP`, `Zeitstempel`) VALUES " + chunk + ";");
-        transaction.commit();
+    if (!m_newestRecord)
+        return; // nothing new: nothing to store, LastRecord stays
+    std::vector<std::string> rows;
+    rows.reserve(m_sightings.size());
+    for (const std::string& address : m_sightings) {
+        std::string row = "(";
+        row += m_connection.quote(address);
+        row += ", NOW() )";
+        rows.push_back(std::move(row));
     }
+    SqlTransaction transaction(m_connection);
+    for (const std::string& chunk : joinInChunks(rows))
+        m_connection.execute("INSERT INTO " + m_tables.merkliste + " (`IP`, `Zeitstempel`) VALUES " + chunk + ";");
+    storeMark(*m_newestRecord);
+    transaction.commit();
     moveLastRecord();
 }
 

@@ -63,7 +63,10 @@ void GuardTimer::runScan() {
             }
         }
         // Written after every pass, also after a failed scan: it holds what the scan has stored.
-        m_context.ini.WriteString("LastRecord", m_context.settings.get(&SettingsValues::LastRecord));
+        // Empty means no load has read it yet: writing that would erase the saved mark.
+        const std::string lastRecord = m_context.settings.get(&SettingsValues::LastRecord);
+        if (!lastRecord.empty())
+            m_context.ini.WriteString("LastRecord", lastRecord);
         if (scanError)
             std::rethrow_exception(scanError);
     } catch (const EOleException& error) {

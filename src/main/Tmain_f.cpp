@@ -48,6 +48,9 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 
     m_ini = std::make_unique<IniFile>(setup.configFile);
     m_operator = std::make_unique<WindowOperator>(*this, *Log, *Clearlog, *tarpit);
+    // A settings file that cannot be rewritten (a full disk) keeps its old content; the operator learns why.
+    m_ini->setWriteFailureHandler(
+        [op = m_operator.get()](const std::string& message) { logLine(*op, " - " + message + "."); });
     m_firewall = setup.makeFirewall(*m_operator);
     m_abuseReport = std::make_unique<AbuseReport>(m_settings, *m_operator);
     m_context = std::make_unique<OperationContext>(

@@ -36,18 +36,24 @@ public:
     virtual ~EventSource() = default;
     // Raises EOleException when the source cannot be reached or read.
     virtual std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) = 0;
+    // Entries the last call passed over because they could not be read as records.
+    virtual std::size_t skippedLines() const { return 0; }
 };
 
 // The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
 // one JSON record per line in increasing RecordNumber, read backwards from its end.
-// Lines that cannot be parsed are skipped and counted.
+// Lines that cannot be parsed, and lines longer than MaxLineBytes (never held in memory
+// whole), are skipped and counted. Anything but a regular file in the file's place (a FIFO,
+// a device, a folder) is refused with an error instead of being opened for reading.
 class ChannelFileSource : public EventSource {
 public:
+    static constexpr std::size_t MaxLineBytes = 1024 * 1024;
+
     ChannelFileSource(std::filesystem::path folder, std::string channel = RdpChannel,
                       int eventCode = FailedLogonEventCode);
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
-    // Lines skipped as unparsable by the last call.
-    std::size_t skippedLines() const { return m_skipped; }
+    // Lines skipped as unparsable or too long by the last call.
+    std::size_t skippedLines() const override { return m_skipped; }
     const std::filesystem::path& file() const { return m_file; }
 
     static std::filesystem::path fileFor(const std::filesystem::path& folder, const std::string& channel);

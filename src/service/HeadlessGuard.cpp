@@ -30,6 +30,8 @@ HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, s
     if (options.interval)
         m_settings.set(&SettingsValues::Time, *options.interval);
     m_ini = std::make_unique<IniFile>(options.configFile);
+    // A settings file that cannot be rewritten (a full disk) keeps its old content; the log says why.
+    m_ini->setWriteFailureHandler([this](const std::string& message) { logLine(m_operator, " - " + message + "."); });
     m_firewall = platform::makeFirewallCommand(m_operator);
     m_abuseReport = std::make_unique<AbuseReport>(m_settings, m_operator);
     m_context = std::make_unique<OperationContext>(

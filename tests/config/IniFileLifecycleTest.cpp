@@ -1,10 +1,14 @@
 #include "IniTestFiles.h"
 #include "config/IniFile.h"
+#include "support/PrivateTmpfs.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace ostrel::test {
@@ -112,6 +116,86 @@ TEST_F(IniFileLifecycle, AFailedRewriteIsNotReported) {
     EXPECT_NO_THROW(ini.WriteString("A", "1"));
     EXPECT_NO_THROW(ini.UpdateFile());
     EXPECT_EQ(ini.ReadString("A", "default"), "default");
+}
+
+TEST_F(IniFileLifecycle, AFailedRewriteIsToldToTheHandler) {
+    writeBytes(m_folder / "blocked", "");
+    IniFile ini(m_folder / "blocked" / "Config.ini");
+    std::vector<std::string> told;
+    ini.setWriteFailureHandler([&](const std::string& message) { told.push_back(message); });
+    ini.WriteString("A", "1");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find((m_folder / "blocked" / "Config.ini").string()), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("keeps its previous content"), std::string::npos) << told[0];
+}
+
+// Each pass rewrites Config.ini. Rewritten in place, a full disk cut it at the last block that
+// fitted and took the database settings with it.
+TEST_F(IniFileLifecycle, AFullFileSystemLeavesTheOldFileWholeAndTellsWhy) {
+    const fs::path mounted = m_folder / "small";
+    fs::create_directory(mounted);
+    std::string before;
+    std::vector<std::string> told;
+    const auto unavailable = runOnPrivateTmpfs(mounted, 64 * 1024, [&] {
+        const fs::path file = mounted / "Config.ini";
+        IniFile ini(file);
+        ini.setWriteFailureHandler([&](const std::string& message) { told.push_back(message); });
+        ini.WriteString("SQLServer", "db.example");
+        ini.WriteString("Padding", std::string(3000, 'p'));
+        before = readBytes(file);
+        fillFileSystem(mounted);
+
+        ini.WriteString("Padding", std::string(6000, 'q'));
+
+        EXPECT_EQ(readBytes(file), before) << "the old file stays whole";
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(mounted))
+            left.push_back(entry.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"Config.ini", "filler"})) << "no half-written file is left";
+
+        // Room again: the next write goes through.
+        fs::remove(mounted / "filler");
+        ini.WriteString("LastRecord", "7");
+        IniFile reread(file);
+        EXPECT_EQ(reread.ReadString("Padding", ""), std::string(6000, 'q'));
+        EXPECT_EQ(reread.ReadString("SQLServer", ""), "db.example");
+    });
+    if (unavailable)
+        GTEST_SKIP() << *unavailable;
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("No space left on device"), std::string::npos) << told[0];
+}
+
+TEST_F(IniFileLifecycle, ARewriteKeepsALinkAndTheOwnerAndLeavesNoOtherFile) {
+    const fs::path target = m_folder / "real.ini";
+    writeBytes(target, "[RDPOstrel]\r\nA=1\r\n\r\n");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // Root may give the file away; a rewrite must not take it back.
+    const bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        ASSERT_EQ(::chown(target.c_str(), 4321, 4321), 0);
+    }
+    fs::create_symlink(target, file());
+
+    IniFile ini(file());
+    ini.WriteString("A", "2");
+
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file())));
+    EXPECT_EQ(readBytes(target), "[RDPOstrel]\r\nA=2\r\n\r\n");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    struct stat status {};
+    ASSERT_EQ(::stat(target.c_str(), &status), 0);
+    if (asRoot) {
+        EXPECT_EQ(status.st_uid, 4321u);
+        EXPECT_EQ(status.st_gid, 4321u);
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(m_folder.path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"Config.ini", "real.ini"}));
 }
 
 TEST_F(IniFileLifecycle, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsPermissions) {

@@ -98,7 +98,7 @@ TEST(Connection, PortThatIsNoNumberFailsBeforeConnecting) {
     Settings settings;
     // Loopback: a connect tried by mistake fails at once with EDatabaseError and sends nothing off the machine.
     settings.set(&SettingsValues::SQLServer, "127.0.0.1");
-    for (const char* port : {"33o6", "", "3306x", "abc"}) {
+    for (const char* port : {"33o6", "", "3306x", "abc", "65536", "94406", "-1", "-65535", "$10000"}) {
         settings.set(&SettingsValues::SQLPort, port);
         try {
             Connection connection(settings);
@@ -107,6 +107,24 @@ TEST(Connection, PortThatIsNoNumberFailsBeforeConnecting) {
             EXPECT_EQ(std::string(error.what()), "'" + std::string(port) + "' ist kein gültiger Integerwert");
         }
     }
+}
+
+TEST(Connection, PortThatWrapsToTheServersPortIsRefused) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    Settings settings;
+    tables.applyTo(settings);
+    // 65536 above the server's port names the server itself once cut to 16 bits.
+    const std::string wrapping = std::to_string(test::TestServer::get().port + 65536);
+    settings.set(&SettingsValues::SQLPort, wrapping);
+    try {
+        Connection connection(settings);
+        ADD_FAILURE() << "port " << wrapping << " reached the server";
+    } catch (const EConvertError& error) {
+        EXPECT_EQ(std::string(error.what()), "'" + wrapping + "' ist kein gültiger Integerwert");
+    }
+    settings.set(&SettingsValues::SQLPort, std::to_string(test::TestServer::get().port));
+    EXPECT_NO_THROW(Connection{settings});
 }
 
 TEST(Connection, RefusedLoginRaisesDatabaseError) {

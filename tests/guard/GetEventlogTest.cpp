@@ -2,9 +2,12 @@
 
 #include "GuardTestSupport.h"
 #include "common/Errors.h"
+#include "guard/EventlogScan.h"
 #include "support/HttpTestServer.h"
 #include "support/TestDatabase.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -382,6 +385,87 @@ TEST_F(GetEventlogTest, StoreIsAllOrNothingSoAFailedScanIsReadAgainWhole) {
     EXPECT_EQ(sightingsByAddress()["203.0.113.66"], 1);
     EXPECT_EQ(lastRecord(), std::to_string(last));
     EXPECT_EQ(lastRecordOnDisk(), std::to_string(last));
+}
+
+TEST_F(GetEventlogTest, RecordNumbersPast32BitsAreReadAndSaved) {
+    {
+        std::filesystem::create_directories(channel.writer.file().parent_path());
+        std::ofstream out(channel.writer.file(), std::ios::binary);
+        out << R"({"RecordNumber":2147483646,"EventCode":140,"Data":null,"InsertionStrings":["198.51.100.1"]})"
+            << "\n";
+    }
+    setLastRecord("2147483646");
+    channel.appendFailedLogons({"203.0.113.7", "203.0.113.8"});
+
+    scan();
+
+    EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.7", 1}, {"203.0.113.8", 1}}));
+    EXPECT_EQ(lastRecordOnDisk(), "2147483648");
+
+    channel.appendFailedLogons({"203.0.113.9"});
+    scan();
+
+    EXPECT_EQ(sightingsByAddress()["203.0.113.9"], 1);
+    EXPECT_EQ(lastRecord(), "2147483649");
+    EXPECT_EQ(lastRecordOnDisk(), "2147483649");
+    EXPECT_EQ(tables().scalar("SELECT RecordNumber AS value FROM " + tables().lastrecord()), 2147483649);
+}
+
+TEST_F(GetEventlogTest, AnElementIsLoggedCutWithItsFullSize) {
+    setLastRecord(std::to_string(channel.appendFailedLogons({"198.51.100.1"})));
+    // Large, yet within the longest channel line that is read.
+    const std::string huge(900 * 1024, 'x');
+    const std::string exact(EventlogScan::LoggedElementCharacters, 'y');
+    std::string wide;
+    for (std::size_t i = 0; i <= EventlogScan::LoggedElementCharacters; ++i)
+        wide += "ä";
+    channel.append({{140, std::vector<std::string>{huge}, std::vector<std::string>{exact, wide, "203.0.113.7"}}});
+
+    scan();
+
+    const std::string prefix = " - RecordNumber 2: ";
+    EXPECT_THAT(op().lines(), ElementsAre(prefix + std::string(EventlogScan::LoggedElementCharacters, 'x') +
+                                              " ... [921600 bytes in all]",
+                                          prefix + exact,
+                                          prefix + wide.substr(0, 2 * EventlogScan::LoggedElementCharacters) +
+                                              " ... [" + std::to_string(wide.size()) + " bytes in all]",
+                                          prefix + "203.0.113.7"));
+    EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.7", 1}}));
+}
+
+TEST_F(GetEventlogTest, WithDetailLogAScanThatSkippedLinesSaysHowMany) {
+    settings().set(&SettingsValues::BlockInvalidUser, false);
+    setLastRecord(std::to_string(channel.appendFailedLogons({"198.51.100.1"})));
+    auto appendDamage = [&] {
+        std::ofstream out(channel.writer.file(), std::ios::binary | std::ios::app);
+        out << "not a record\n{\"RecordNumber\":\n";
+    };
+    struct Case {
+        const char* name;
+        bool detailLog;
+        bool damage;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"without DetailLog", false, true, {" - RecordNumber %: 203.0.113.7"}},
+        {"with DetailLog",
+         true,
+         true,
+         {" - RecordNumber %: 203.0.113.7", " - 2 lines of the event log could not be read and were skipped."}},
+        {"with DetailLog, nothing skipped", true, false, {" - RecordNumber %: 203.0.113.7"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        op().clear();
+        op().setDetailLog(c.detailLog);
+        if (c.damage)
+            appendDamage();
+        const std::string number = std::to_string(channel.appendFailedLogons({"203.0.113.7"}));
+        scan();
+        std::vector<std::string> expected = c.lines;
+        expected[0].replace(expected[0].find('%'), 1, number);
+        EXPECT_EQ(op().lines(), expected);
+    }
 }
 
 } // namespace

@@ -2,9 +2,15 @@
 
 #include "GuardTestSupport.h"
 #include "common/Errors.h"
+#include "config/ConfigurationLoad.h"
+#include "platform/linux/FileDescriptor.h"
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace ostrel {
 namespace {
@@ -262,6 +268,82 @@ TEST_F(GuardTimerTest, ErrorsOutsideTheScanReachTheCaller) {
     EXPECT_EQ(source.calls, 1);
     EXPECT_EQ(timer.TickCounter(), 0);
     EXPECT_FALSE(op().hasLine(" - Single pass carried out!"));
+    EXPECT_EQ(lastRecordOnDisk(), "3");
+}
+
+// The start-up load stopped at a port that is no number: the mark it would have loaded last
+// must neither be erased by the passes that follow nor turn the next good pass into a first run.
+TEST_F(GuardTimerTest, ALoadThatStoppedEarlyNeverErasesTheSavedMark) {
+    const std::int64_t mark = channel.appendFailedLogons({"198.51.100.1", "198.51.100.2"});
+    const test::TestServer& server = test::TestServer::get();
+    auto writeConfig = [&](const std::string& port) {
+        ctx().ini.WriteString("SQLServer", server.host);
+        ctx().ini.WriteString("SQLPort", port);
+        ctx().ini.WriteString("SQLDatabase", server.database);
+        ctx().ini.WriteString("SQLUsername", server.user);
+        ctx().ini.WriteString("SQLPasswort", server.password);
+        ctx().ini.WriteString("SQLTBLPrefix", tables().prefix());
+        ctx().ini.WriteString("SQLTBLPrefixHistory", tables().historyPrefix());
+        ctx().ini.WriteString("LastRecord", std::to_string(mark));
+    };
+    writeConfig("");
+    Settings fresh; // as at program start: nothing loaded yet
+    settings().assign(fresh.snapshot());
+    ConfigurationLoad load(settings(), ctx().ini, op(), channel.folder.path(), {});
+    EXPECT_THROW(load.OstrelKonfigurieren(), EConvertError);
+    GuardTimer timer(ctx().context, channel.source, progress);
+
+    const std::int64_t last = channel.appendFailedLogons({"203.0.113.7", "203.0.113.8"});
+    // The release after the scan needs the port too: its error reaches the error report.
+    EXPECT_THROW(timer.singlePass(), EConvertError);
+    EXPECT_THROW(timer.singlePass(), EConvertError);
+
+    EXPECT_TRUE(op().hasLine(" EConvertError:'' ist kein gültiger Integerwert"));
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(mark));
+
+    ctx().ini.WriteString("SQLPort", std::to_string(server.port));
+    load.OstrelKonfigurieren();
+    op().clear();
+    timer.singlePass();
+
+    EXPECT_FALSE(op().hasLineContaining("First run"));
+    EXPECT_EQ(sightingsByAddress(), (std::map<std::string, std::int64_t>{{"203.0.113.7", 1}, {"203.0.113.8", 1}}));
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(last));
+}
+
+TEST_F(GuardTimerTest, APassBeforeAnyLoadLeavesTheSavedMarkAlone) {
+    ctx().ini.WriteString("LastRecord", "2014");
+    Settings fresh;
+    settings().assign(fresh.snapshot());
+    tables().applyTo(settings());
+    GuardTimer timer(ctx().context, channel.source, progress);
+    timer.singlePass();
+    EXPECT_EQ(lastRecordOnDisk(), "2014");
+}
+
+// A FIFO in the channel file's place held the pass in open(), and with it the window. Should the
+// pass hang, the test opens the FIFO's other end to let it go, and fails.
+TEST_F(GuardTimerTest, AFifoInPlaceOfTheChannelIsAnErrorAndThePassGoesOn) {
+    setLastRecord("3");
+    addActiveBlock("203.0.113.5", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
+    const auto file = channel.source.file();
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    GuardTimer timer(ctx().context, channel.source, progress);
+
+    auto pass = std::async(std::launch::async, [&timer] { timer.singlePass(); });
+    if (pass.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        platform::FileDescriptor writer(::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        pass.wait();
+        FAIL() << "the pass waited in open()";
+    }
+    pass.get();
+
+    const auto lines = op().lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_THAT(lines[0], ::testing::StartsWith(" - EOleException Cannot read the channel file " + file.string()));
+    EXPECT_EQ(historyRows(), 1) << "the release ran";
+    EXPECT_EQ(lines.back(), " - Single pass carried out!");
     EXPECT_EQ(lastRecordOnDisk(), "3");
 }
 

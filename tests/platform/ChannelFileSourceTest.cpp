@@ -1,15 +1,22 @@
 #include "ChannelTestSupport.h"
 #include "common/Errors.h"
+#include "platform/linux/FileDescriptor.h"
 #include "platform/platform.h"
 
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ostrel::test {
 namespace {
 
 using platform::ChannelFileSource;
+using platform::FileDescriptor;
 using platform::RdpChannel;
 
 // A complete line of a failed-logon record with one insertion string.
@@ -164,6 +171,69 @@ TEST_F(ChannelFileSourceTest, AFileThatCannotBeReadRaisesTheEventSourceError) {
                 << c.name << ": " << error.what();
         }
     }
+}
+
+// A FIFO would hold open() until some writer came: the call must come back at once with an
+// error instead. Should it hang, the test opens the FIFO's other end to let it go and fails.
+TEST_F(ChannelFileSourceTest, AnythingButARegularFileIsRefusedWithoutWaiting) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> make;
+    };
+    const std::vector<Case> cases = {
+        {"a FIFO", [](const std::filesystem::path& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+        {"a link to a device",
+         [](const std::filesystem::path& file) { std::filesystem::create_symlink("/dev/zero", file); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const auto file = ChannelFileSource::fileFor(folder.path(), RdpChannel);
+        std::filesystem::create_directories(file.parent_path());
+        c.make(file);
+        ChannelFileSource source(folder.path());
+        auto scan = std::async(std::launch::async, [&source] { source.recordsAbove(0); });
+        if (scan.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            FileDescriptor writer(::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+            scan.wait();
+            FAIL() << "the source waited in open()";
+        }
+        try {
+            scan.get();
+            ADD_FAILURE() << "no error";
+        } catch (const EOleException& error) {
+            EXPECT_NE(std::string(error.what()).find(file.string()), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("no regular file"), std::string::npos) << error.what();
+        }
+    }
+}
+
+TEST_F(ChannelFileSourceTest, ALinkToARegularFileIsRead) {
+    const auto target = writeFile(m_folder / "elsewhere.jsonl", failedLogons(1, 2));
+    const auto file = ChannelFileSource::fileFor(m_folder.path(), RdpChannel);
+    std::filesystem::create_symlink(target, file);
+    EXPECT_EQ(describeRecords(m_source.recordsAbove(0)), "2 D=null S=[203.0.113.2]; 1 D=null S=[203.0.113.1]");
+}
+
+// A record line of exactly `bytes` bytes, its line break not counted.
+std::string failedLogonOfLength(long long number, std::size_t bytes) {
+    const std::string shortest = failedLogon(number, "");
+    std::string text = failedLogon(number, std::string(bytes - (shortest.size() - 1), 'x'));
+    text.pop_back();
+    EXPECT_EQ(text.size(), bytes);
+    return line(text);
+}
+
+TEST_F(ChannelFileSourceTest, LinesAboveTheLimitAreSkippedAndCounted) {
+    constexpr std::size_t Limit = ChannelFileSource::MaxLineBytes;
+    writeChannel(failedLogon(1, "203.0.113.1") + failedLogonOfLength(2, Limit) + failedLogonOfLength(3, Limit + 1) +
+                 failedLogonOfLength(4, 3 * Limit) + failedLogon(5, "203.0.113.5"));
+    const auto records = m_source.recordsAbove(0);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].RecordNumber, 5);
+    EXPECT_EQ(records[1].RecordNumber, 2);
+    EXPECT_EQ(records[2].RecordNumber, 1);
+    EXPECT_EQ(m_source.skippedLines(), 2u);
 }
 
 TEST_F(ChannelFileSourceTest, ReadsRecordsLongerThanAReadBlock) {

@@ -152,6 +152,49 @@ TEST_F(EventlogAppendToolTest, ReportsAChannelThatCannotBeWritten) {
     EXPECT_NE(result.output.find("Eventlog"), std::string::npos) << result.output;
 }
 
+// Windows record numbers are 64-bit: numbering goes on past 32 bits, and stops with an error
+// (the file untouched) where it would pass the largest 64-bit number and start again below 0.
+TEST_F(EventlogAppendToolTest, NumbersGoOnPast32BitsAndNeverWrapAt64Bits) {
+    struct Case {
+        const char* name;
+        std::string lastNumber;
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string appended; // newest first
+    };
+    const std::vector<Case> cases = {
+        {"past 32 bits",
+         "2147483647",
+         {"203.0.113.1", "203.0.113.2"},
+         0,
+         "2147483649 D=null S=[203.0.113.2]; 2147483648 D=null S=[203.0.113.1]"},
+        {"up to the largest number",
+         "9223372036854775805",
+         {"203.0.113.3", "--count", "2"},
+         0,
+         "9223372036854775807 D=null S=[203.0.113.3]; 9223372036854775806 D=null S=[203.0.113.3]"},
+        {"one past the largest number", "9223372036854775806", {"203.0.113.4", "203.0.113.5"}, 1, ""},
+        {"at the largest number", "9223372036854775807", {"203.0.113.6"}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = ChannelFileSource::fileFor(channel(), platform::RdpChannel);
+        const std::string before = R"({"RecordNumber":)" + c.lastNumber +
+                                   R"(,"EventCode":140,"Data":null,"InsertionStrings":["198.51.100.1"]})" + "\n";
+        writeFile(file, before);
+        auto arguments = c.arguments;
+        arguments.insert(arguments.begin(), {"--folder", channel()});
+        const auto result = run(arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
+        ChannelFileSource source(channel());
+        EXPECT_EQ(describeRecords(source.recordsAbove(std::stoll(c.lastNumber))), c.appended);
+        if (c.exitCode != 0) {
+            EXPECT_EQ(fileText(file), before) << "a refused append leaves the file as it was";
+            EXPECT_NE(result.output.find("9223372036854775807"), std::string::npos) << result.output;
+        }
+    }
+}
+
 // Several shells each run the tool again and again, so that many processes contend for the file.
 TEST_F(EventlogAppendToolTest, ProcessesAppendingAtOnceNeitherTearLinesNorRepeatNumbers) {
     constexpr int Shells = 4;

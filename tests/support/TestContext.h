@@ -19,6 +19,8 @@ struct TestContext {
         : ini(folder / "Config.ini"),
           report(settings, op), context{settings, ini, op, firewall ? *firewall : recordingFirewall, report} {
         settings.set(&SettingsValues::Report, false);
+        // As a configuration load without a file leaves it.
+        settings.set(&SettingsValues::LastRecord, std::string("0"));
         if (tables)
             tables->applyTo(settings);
     }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <stdexcept>
 #include <unistd.h>
 
 #ifndef OSTREL_SOURCE_DIR
@@ -76,31 +77,55 @@ std::string TestTables::uniquePrefix() {
 }
 
 TestTables::TestTables() : m_prefix(uniquePrefix()), m_historyPrefix(m_prefix) {
-    create(merkliste(), "merkliste");
-    create(firewall(), "firewall");
-    create(history(), "firewall_history");
+    createFromSchema();
 }
 
 TestTables::TestTables(std::string historyPrefix)
     : m_prefix(uniquePrefix()), m_historyPrefix(std::move(historyPrefix)), m_ownHistory(false) {
-    create(merkliste(), "merkliste");
-    create(firewall(), "firewall");
-    exec("CREATE TABLE IF NOT EXISTS " + history() + " LIKE firewall_history");
+    createFromSchema();
 }
 
 TestTables::~TestTables() {
+    if (m_created.empty())
+        return;
     try {
-        std::string drop = "DROP TABLE IF EXISTS " + merkliste() + ", " + firewall();
-        if (m_ownHistory)
-            drop += ", " + history();
+        std::string drop = "DROP TABLE IF EXISTS ";
+        for (std::size_t i = 0; i < m_created.size(); ++i)
+            drop += (i ? ", " : "") + m_created[i];
         exec(drop);
     } catch (...) {
         // A test that stopped the server leaves its tables; the server's folder goes anyway.
     }
 }
 
-void TestTables::create(const std::string& table, const std::string& like) const {
-    exec("CREATE TABLE " + table + " LIKE " + like);
+// Each "CREATE TABLE IF NOT EXISTS <name> (...)" of the schema, run for the prefixed name: the
+// tests see exactly the layout an installation gets. The history shared with other instances
+// is created only when missing, and stays.
+void TestTables::createFromSchema() {
+    std::ifstream in(OSTREL_SOURCE_DIR "/sql/schema.sql");
+    if (!in)
+        throw std::runtime_error("cannot read " OSTREL_SOURCE_DIR "/sql/schema.sql");
+    std::string text, line;
+    // Comments go first: they may hold a ";" of their own.
+    while (std::getline(in, line))
+        text += line.substr(0, line.find("--")) + "\n";
+    const std::string create = "CREATE TABLE IF NOT EXISTS ";
+    for (std::size_t at = text.find(create); at != std::string::npos; at = text.find(create, at)) {
+        const std::size_t nameStart = at + create.size();
+        const std::size_t nameEnd = text.find_first_of(" (", nameStart);
+        const std::size_t end = text.find(';', nameEnd);
+        const std::string table = text.substr(nameStart, nameEnd - nameStart);
+        const std::string rest = text.substr(nameEnd, end - nameEnd);
+        at = end;
+        const bool history = table == "firewall_history";
+        const std::string name = (history ? m_historyPrefix : m_prefix) + table;
+        if (history && !m_ownHistory) {
+            exec(create + name + rest);
+            continue;
+        }
+        exec("CREATE TABLE " + name + rest);
+        m_created.push_back(name);
+    }
 }
 
 ConnectionValues TestTables::connectionValues() {

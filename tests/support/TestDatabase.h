@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 
 #include <string>
+#include <vector>
 
 namespace ostrel {
 class Settings;
@@ -39,8 +40,9 @@ struct TestServer {
 
 bool requireDatabase();
 
-// The three tables under a prefix of their own, created for one test from the layout of the
-// schema's tables and dropped again when the object goes. Each test sees only its own rows.
+// Every table of sql/schema.sql under a prefix of its own, created for one test from the
+// schema's own statements and dropped again when the object goes. Each test sees only its
+// own rows.
 class TestTables {
 public:
     // A fresh unique prefix for the watch list and active blocks; the history prefix is the
@@ -56,6 +58,7 @@ public:
     std::string merkliste() const { return m_prefix + "merkliste"; }
     std::string firewall() const { return m_prefix + "firewall"; }
     std::string history() const { return m_historyPrefix + "firewall_history"; }
+    std::string lastrecord() const { return m_prefix + "lastrecord"; }
 
     // Fills the connection values and both prefixes of a live settings record.
     void applyTo(Settings& settings) const;
@@ -72,11 +75,12 @@ public:
     static std::string uniquePrefix();
 
 private:
-    void create(const std::string& table, const std::string& like) const;
+    void createFromSchema();
 
     std::string m_prefix;
     std::string m_historyPrefix;
     bool m_ownHistory = true;
+    std::vector<std::string> m_created; // dropped again at the end
 };
 
 } // namespace ostrel::test

@@ -11,4 +11,10 @@ EOleException channelFileError(const std::string& action, const std::filesystem:
     return EOleException("Cannot " + action + " the channel file " + file.string() + ": " + std::strerror(error), code);
 }
 
+EOleException channelFileError(const std::string& action, const std::filesystem::path& file, const std::string& cause) {
+    constexpr std::uint32_t InvalidData = 0x8007000Du; // HRESULT_FROM_WIN32(ERROR_INVALID_DATA)
+    return EOleException("Cannot " + action + " the channel file " + file.string() + ": " + cause,
+                         static_cast<std::int32_t>(InvalidData));
+}
+
 } // namespace ostrel::platform

@@ -24,7 +24,9 @@ ChannelFileSource::ChannelFileSource(std::filesystem::path folder, std::string c
 
 std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumber) {
     m_skipped = 0;
-    FileDescriptor file(::open(m_file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come and holds the
+    // pass for good; the type is checked on the open descriptor, so nothing can swap it between.
+    FileDescriptor file(::open(m_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file) {
         if (errno == ENOENT)
             return {}; // a channel that never got a record
@@ -33,9 +35,14 @@ std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumb
     struct stat status {};
     if (::fstat(file.get(), &status) != 0)
         throw channelFileError("read", m_file, errno);
+    if (S_ISDIR(status.st_mode))
+        throw channelFileError("read", m_file, EISDIR);
+    if (!S_ISREG(status.st_mode))
+        throw channelFileError("read", m_file, "it is no regular file");
 
     std::vector<EventRecord> records;
-    ReverseLineReader reader(file.get(), static_cast<std::uint64_t>(status.st_size), m_file);
+    ReverseLineReader reader(file.get(), static_cast<std::uint64_t>(status.st_size), m_file,
+                             ReverseLineReader::DefaultBlockSize, MaxLineBytes);
     while (const auto line = reader.previousLine()) {
         if (isBlank(*line))
             continue;
@@ -51,6 +58,7 @@ std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumb
         if (record->EventCode == m_eventCode)
             records.push_back({record->RecordNumber, std::move(record->Data), std::move(record->InsertionStrings)});
     }
+    m_skipped += reader.longLinesSkipped();
     return records;
 }
 

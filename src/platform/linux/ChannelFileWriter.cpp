@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -36,9 +37,10 @@ std::string utcTimestamp() {
     return text;
 }
 
-// The number of the last record in the file, 0 when it holds none; damaged lines are passed over.
+// The number of the last record in the file, 0 when it holds none; damaged and overlong lines
+// are passed over.
 std::int64_t lastRecordNumber(int fd, std::uint64_t size, const std::filesystem::path& file) {
-    ReverseLineReader reader(fd, size, file);
+    ReverseLineReader reader(fd, size, file, ReverseLineReader::DefaultBlockSize, ChannelFileSource::MaxLineBytes);
     while (const auto line = reader.previousLine()) {
         if (const auto record = parseChannelRecordLine(*line))
             return record->RecordNumber;
@@ -104,7 +106,15 @@ std::int64_t ChannelFileWriter::append(const std::vector<NewChannelRecord>& reco
         throw writeError("read", m_file, errno);
     const auto size = static_cast<std::uint64_t>(status.st_size);
 
-    const std::int64_t first = lastRecordNumber(file.get(), size, m_file) + 1;
+    const std::int64_t last = lastRecordNumber(file.get(), size, m_file);
+    // Numbers only grow; past the largest 64-bit number they would start again below every
+    // mark, and the guard would never read them.
+    if (last > std::numeric_limits<std::int64_t>::max() - static_cast<std::int64_t>(records.size()))
+        throw EInOutError("Cannot append " + std::to_string(records.size()) + " records to the channel file " +
+                          m_file.string() + ": its last record number " + std::to_string(last) +
+                          " leaves no room below the largest record number " +
+                          std::to_string(std::numeric_limits<std::int64_t>::max()));
+    const std::int64_t first = last + 1;
     const std::string timeCreated = utcTimestamp();
     std::string batch;
     // A writer that died mid-line left a fragment; it stays a damaged line of its own.

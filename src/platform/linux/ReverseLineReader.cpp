@@ -8,28 +8,57 @@
 
 namespace ostrel::platform {
 
-ReverseLineReader::ReverseLineReader(int fd, std::uint64_t fileSize, std::filesystem::path file, std::size_t blockSize)
-    : m_fd(fd), m_file(std::move(file)), m_blockSize(blockSize), m_bufferOffset(fileSize) {
-    // Whatever follows the last "\n" (nothing, for a file that ends in one) is a line still being appended.
-    previousLine();
+ReverseLineReader::ReverseLineReader(int fd, std::uint64_t fileSize, std::filesystem::path file, std::size_t blockSize,
+                                     std::size_t maxLineBytes)
+    : m_fd(fd), m_file(std::move(file)), m_blockSize(blockSize), m_maxLineBytes(maxLineBytes),
+      m_bufferOffset(fileSize) {
+    // Whatever follows the last "\n" (nothing, for a file that ends in one) is a line still being
+    // appended: dropped, and not counted even when it is long.
+    previousPiece();
 }
 
 std::optional<std::string_view> ReverseLineReader::previousLine() {
-    if (m_atStart)
-        return std::nullopt;
     for (;;) {
-        const char* data = m_buffer.data();
+        const Piece piece = previousPiece();
+        switch (piece.kind) {
+        case PieceKind::Line:
+            return piece.text;
+        case PieceKind::TooLong:
+            ++m_longLines;
+            continue;
+        case PieceKind::End:
+            return std::nullopt;
+        }
+    }
+}
+
+ReverseLineReader::Piece ReverseLineReader::previousPiece() {
+    if (m_atStart)
+        return {PieceKind::End, {}};
+    // Set once the line at hand outgrew the limit: its bytes are dropped as they come, and
+    // only its start is still looked for.
+    bool tooLong = false;
+    for (;;) {
         if (m_unread > 0) {
+            const char* data = m_buffer.data();
             if (const void* found = ::memrchr(data, '\n', m_unread)) {
                 const std::size_t lineStart = static_cast<const char*>(found) - data + 1;
                 const std::string_view line(data + lineStart, m_unread - lineStart);
                 m_unread = lineStart - 1;
-                return line;
+                if (tooLong || line.size() > m_maxLineBytes)
+                    return {PieceKind::TooLong, {}};
+                return {PieceKind::Line, line};
+            }
+            if (m_unread > m_maxLineBytes) {
+                tooLong = true;
+                m_unread = 0;
             }
         }
         if (!readBlockBefore()) {
             m_atStart = true;
-            return std::string_view(data, m_unread);
+            if (tooLong || m_unread > m_maxLineBytes)
+                return {PieceKind::TooLong, {}};
+            return {PieceKind::Line, std::string_view(m_buffer.data(), m_unread)};
         }
     }
 }

@@ -1,0 +1,122 @@
+// A store whose outcome the guard never saw (the reply to its COMMIT lost, or the program gone
+// before LastRecord reached Config.ini) is neither lost nor made twice.
+#include "GuardTestSupport.h"
+#include "common/Errors.h"
+#include "guard/GuardTimer.h"
+#include "support/TcpProxy.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace ostrel {
+namespace {
+
+using ::testing::HasSubstr;
+
+class NoProgress : public PassProgress {
+public:
+    void setMaximum(int) override {}
+    void stepIt() override {}
+    void reset() override {}
+};
+
+class StoreOutcomeTest : public test::GuardDatabaseTest {
+protected:
+    void SetUp() override {
+        GuardDatabaseTest::SetUp();
+        if (IsSkipped())
+            return;
+        // Only the sightings count here: no address is blocked and none of them deleted.
+        settings().set(&SettingsValues::BlockInvalidUser, false);
+        m_mark = channel.appendFailedLogons(std::vector<std::string>(5, "198.51.100.1"));
+        setLastRecord(std::to_string(m_mark));
+        m_last = channel.appendFailedLogons({"203.0.113.1", "203.0.113.2", "203.0.113.1"});
+    }
+    std::int64_t sightings() { return tables().scalar("SELECT COUNT(*) AS value FROM " + tables().merkliste()); }
+    std::int64_t storedMark() { return tables().scalar("SELECT RecordNumber AS value FROM " + tables().lastrecord()); }
+    bool logged(const std::string& text) { return op().hasLineContaining(text); }
+
+    std::int64_t m_mark = 0;
+    std::int64_t m_last = 0;
+    NoProgress m_progress;
+};
+
+TEST_F(StoreOutcomeTest, ACommitWhoseReplyIsLostIsStoredOnce) {
+    const test::TestServer& server = test::TestServer::get();
+    if (server.host != "127.0.0.1")
+        GTEST_SKIP() << "the proxy needs the test server on 127.0.0.1";
+    test::TcpProxy proxy(server.host, server.port);
+    settings().set(&SettingsValues::SQLPort, std::to_string(proxy.port()));
+    GuardTimer timer(ctx().context, channel.source, m_progress);
+
+    proxy.loseNextCommitReply();
+    timer.singlePass();
+
+    ASSERT_EQ(proxy.lostReplies(), 1);
+    EXPECT_TRUE(logged(" EDatabaseError:")) << "the scan saw the connection break";
+    EXPECT_EQ(sightings(), 3) << "the commit landed on the server";
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_mark)) << "the scan cannot know it did";
+
+    op().clear();
+    timer.singlePass();
+
+    EXPECT_EQ(sightings(), 3) << "stored again";
+    EXPECT_EQ(lastRecord(), std::to_string(m_last));
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_last));
+    EXPECT_TRUE(logged(" - The sightings up to record " + std::to_string(m_last) + " are stored already"));
+    EXPECT_FALSE(logged("Error"));
+
+    // Later records are stored as ever.
+    channel.appendFailedLogons({"203.0.113.3"});
+    timer.singlePass();
+    EXPECT_EQ(sightings(), 4);
+    EXPECT_EQ(storedMark(), m_last + 1);
+}
+
+TEST_F(StoreOutcomeTest, AProgramGoneBeforeLastRecordReachedTheFileStoresNothingTwice) {
+    GuardTimer timer(ctx().context, channel.source, m_progress);
+    timer.singlePass();
+    ASSERT_EQ(sightings(), 3);
+    ASSERT_EQ(storedMark(), m_last);
+
+    // The file as a program that died right after the commit leaves it, and a new start that loads it.
+    ctx().ini.WriteString("LastRecord", std::to_string(m_mark));
+    setLastRecord(std::to_string(m_mark));
+    op().clear();
+    timer.singlePass();
+
+    EXPECT_EQ(sightings(), 3);
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_last));
+    EXPECT_THAT(op().lines(), ::testing::Contains(HasSubstr("are stored already")));
+}
+
+TEST_F(StoreOutcomeTest, AMarkInTheFileAheadOfTheStoredOneIsKept) {
+    // An installation whose table is new, or a LastRecord moved on by hand: the file's mark counts.
+    tables().exec("INSERT INTO " + tables().lastrecord() + " (`Channel`, `RecordNumber`) VALUES (\"" +
+                  platform::RdpChannel + "\", 2)");
+    GuardTimer timer(ctx().context, channel.source, m_progress);
+    timer.singlePass();
+    EXPECT_EQ(sightings(), 3);
+    EXPECT_EQ(storedMark(), m_last);
+    EXPECT_FALSE(logged("are stored already"));
+}
+
+TEST_F(StoreOutcomeTest, WithoutItsTableTheScanStopsWithAClearErrorAndLosesNothing) {
+    tables().exec("DROP TABLE " + tables().lastrecord());
+    GuardTimer timer(ctx().context, channel.source, m_progress);
+    timer.singlePass();
+
+    EXPECT_TRUE(logged(" EDatabaseError:The table " + tables().lastrecord() + " is missing"));
+    EXPECT_TRUE(logged("sql/schema.sql"));
+    EXPECT_EQ(sightings(), 0);
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_mark));
+
+    tables().exec("CREATE TABLE " + tables().lastrecord() +
+                  " (`Channel` VARCHAR(255) NOT NULL PRIMARY KEY, `RecordNumber` BIGINT NOT NULL)");
+    timer.singlePass();
+    EXPECT_EQ(sightings(), 3);
+    EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_last));
+}
+
+} // namespace
+} // namespace ostrel
