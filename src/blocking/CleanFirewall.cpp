@@ -7,6 +7,7 @@
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "db/Connection.h"
+#include "db/ConnectionCache.h"
 #include "db/LockConflictRetry.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
@@ -127,7 +128,8 @@ void purge(Connection& connection, const std::string& statement) {
 
 void CleanFirewall(OperationContext& context) {
     Operator& op = context.op;
-    Connection connection(context.settings);
+    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
+    Connection& connection = *lease;
     const Tables tables = Tables::fromSettings(context.settings);
     if (op.detailLog())
         logLine(op, " - Clean up the firewall rules ...");

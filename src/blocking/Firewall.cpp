@@ -4,8 +4,10 @@
 #include "common/Errors.h"
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
+#include "config/AllowList.h"
 #include "config/Settings.h"
 #include "db/Connection.h"
+#include "db/ConnectionCache.h"
 #include "db/LockConflictRetry.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
@@ -46,6 +48,27 @@ std::int64_t countOf(Connection& connection, const std::string& table, const std
         .integer("Count");
 }
 
+// The address's rows among the active blocks and, when it could be read, in the history.
+struct BlockCounts {
+    std::int64_t active;
+    std::optional<std::int64_t> history;
+};
+
+// Both counts in one round trip. Should that fail, the active rows are counted alone and the
+// history is left to a new block: an extension needs no history, so it must not fail on it.
+BlockCounts countsOf(Connection& connection, const Tables& tables, const std::string& IP) {
+    const std::string address = connection.quote(IP);
+    try {
+        const ResultSet counts =
+            connection.execute("SELECT (SELECT COUNT(ID) FROM " + tables.firewall + " WHERE IP = " + address +
+                               ") AS \"Count\", (SELECT COUNT(ID) FROM " + tables.firewall_history +
+                               " WHERE IP = " + address + ") AS \"History\"");
+        return {counts.integer("Count"), counts.integer("History")};
+    } catch (const EDatabaseError&) {
+        return {countOf(connection, tables.firewall, IP), std::nullopt};
+    }
+}
+
 // The closing text of the extension, or nullopt when the block's rows were gone by the time the
 // update ran (another guard on the same table released them after the count).
 std::optional<std::string> extend(OperationContext& context, Connection& connection, const Tables& tables,
@@ -65,12 +88,14 @@ std::optional<std::string> extend(OperationContext& context, Connection& connect
     return " - Blocktime extendet by " + std::to_string(MinuteModify) + " minutes!";
 }
 
+// `earlierBlocks`: the history's rows of the address when they are known already.
 std::string blockAnew(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
-                      const std::string& IP, std::int32_t MinuteModify) {
+                      const std::string& IP, std::int32_t MinuteModify, std::optional<std::int64_t> earlierBlocks) {
     Operator& op = context.op;
     if (op.detailLog())
         logLine(op, " - Firewall rules will be created ...");
-    const std::int32_t N = checked32(countOf(connection, tables.firewall_history, IP) + 1);
+    const std::int32_t N =
+        checked32((earlierBlocks ? *earlierBlocks : countOf(connection, tables.firewall_history, IP)) + 1);
     const std::string reason = " - Counter: " + std::to_string(N) + " - " + Name;
     const std::string arguments = addRuleArguments(IP);
     if (op.detailLog())
@@ -100,14 +125,16 @@ struct BlockOutcome {
 BlockOutcome recordBlock(OperationContext& context, Connection& connection, const Tables& tables,
                          const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
     const auto held = context.firewallLock->hold();
-    const std::int64_t activeRows = countOf(connection, tables.firewall, IP);
+    const BlockCounts counts = countsOf(connection, tables, IP);
     context.firewallLock->reached(FirewallLock::Step::BlockCounted);
-    if (activeRows > 0) {
+    if (counts.active > 0) {
         if (std::optional<std::string> closing = extend(context, connection, tables, IP, MinuteModify))
             return {false, std::move(*closing)};
         logLine(context.op, " - block released meanwhile = new block");
+        // The release moved the block into the history after the count: it is counted again.
+        return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify, std::nullopt)};
     }
-    return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify)};
+    return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify, counts.history)};
 }
 
 // The abuse report of a new block, queued after the lock is let go: it runs off this thread
@@ -135,10 +162,16 @@ std::string deleteRuleArguments(const std::string& address) {
 }
 
 void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+    if (onAllowList(context.settings, IP)) {
+        logLine(context.op,
+                " - IP " + platform::canonicalAddress(IP).value_or(IP) + " is on the allow list - not blocked.");
+        return;
+    }
     const std::optional<std::string> address = blockableAddress(context.op, IP);
     if (!address)
         return;
-    Connection connection(context.settings);
+    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
+    Connection& connection = *lease;
     const Tables tables = Tables::fromSettings(context.settings);
     const BlockOutcome outcome = recordBlock(context, connection, tables, Name, *address, MinuteModify);
     if (outcome.newBlock)

@@ -5,6 +5,7 @@
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "db/Connection.h"
+#include "db/ConnectionCache.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
@@ -93,7 +94,8 @@ void makeAgree(OperationContext& context, const std::unordered_set<std::string>&
 void reconcileFirewall(OperationContext& context) {
     if (context.op.debug())
         return;
-    Connection connection(context.settings);
+    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
+    Connection& connection = *lease;
     const Tables tables = Tables::fromSettings(context.settings);
     const auto held = context.firewallLock->hold();
     FirewallAgreement& agreement = *context.firewallAgreement;

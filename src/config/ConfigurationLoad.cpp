@@ -1,6 +1,7 @@
 #include "config/ConfigurationLoad.h"
 
 #include "common/Operator.h"
+#include "config/AllowList.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "db/Tables.h"
@@ -104,6 +105,12 @@ void ConfigurationLoad::fillBlockingFields() {
     m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true));
     m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
     m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
+    const std::string allowList = m_ini.ReadString("AllowList", "");
+    m_settings.set(&SettingsValues::AllowList, allowList);
+    // Told here, once per load (and so per Save), rather than at every block it is read for.
+    const AllowList parsed = AllowList::parse(allowList);
+    for (const std::string& entry : parsed.invalidEntries())
+        logLine(m_op, " - AllowList: '" + entry + "' is no address or range - ignored.");
 }
 
 void ConfigurationLoad::loadLastRecord() {

@@ -25,6 +25,8 @@ struct SettingsValues {
     std::string AbuseReportRDPURL;
     std::string AbuseKEY;
     bool Report = true;
+    // Addresses and CIDR ranges that are never blocked, separated by commas or blanks.
+    std::string AllowList;
     // Empty until a configuration load read it: a pass never writes an empty LastRecord, so a
     // pass before any load cannot erase the mark in the file (nor start over as a first run).
     std::string LastRecord;

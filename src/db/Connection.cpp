@@ -136,6 +136,8 @@ Connection& Connection::operator=(Connection&&) noexcept = default;
 
 ResultSet Connection::execute(const std::string& sql) {
     MYSQL* mysql = m_mysql.get();
+    // Cleared only when every result was read: a connection left half-way is not used again.
+    m_failed = true;
     if (mysql_real_query(mysql, sql.data(), sql.size()) != 0)
         throw clientError(mysql, "Statement failed");
     // Every result of a multi-statement text must be fetched before the connection
@@ -158,7 +160,16 @@ ResultSet Connection::execute(const std::string& sql) {
         if (more > 0)
             throw clientError(mysql, "Statement failed");
     }
+    m_failed = false;
     return kept;
+}
+
+bool Connection::reusable() const {
+    return !m_failed && (m_mysql->server_status & SERVER_STATUS_IN_TRANS) == 0;
+}
+
+bool Connection::alive() const {
+    return mysql_ping(m_mysql.get()) == 0;
 }
 
 unsigned Connection::errorNumber() const {

@@ -23,6 +23,8 @@ struct ConnectionValues {
     // Reads them from the live settings now; a port that is no whole number raises
     // EConvertError before anything connects.
     static ConnectionValues fromSettings(const Settings& settings);
+
+    bool operator==(const ConnectionValues&) const = default;
 };
 
 // Rows of one result, positioned on the first row. Columns are read by name.
@@ -80,6 +82,13 @@ public:
     // Text value as a double-quoted SQL literal, escaped so it is stored exactly.
     std::string quote(const std::string& value) const;
 
+    // Whether the connection may serve another operation as it stands: its last statement ran
+    // to the end (a failure may have left it lost or half-read) and no transaction is open on it.
+    bool reusable() const;
+    // Asks the server whether the connection still stands (one round trip); false when the
+    // server went away or ended the connection.
+    bool alive() const;
+
     st_mysql* handle() const { return m_mysql.get(); }
     // The server's number for the error of the last statement (0 when it succeeded).
     unsigned errorNumber() const;
@@ -90,6 +99,7 @@ private:
         void operator()(st_mysql* mysql) const noexcept;
     };
     std::unique_ptr<st_mysql, Closer> m_mysql;
+    bool m_failed = false;
 };
 
 } // namespace ostrel

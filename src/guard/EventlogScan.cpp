@@ -51,8 +51,9 @@ void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std:
 } // namespace
 
 EventlogScan::EventlogScan(OperationContext& context, std::string Recordnumber)
-    : m_context(context), m_connection(context.settings), m_tables(Tables::fromSettings(context.settings)),
-      m_recordnumber(std::move(Recordnumber)), m_mark(StrToInt64(m_recordnumber)) {
+    : m_context(context), m_lease(ConnectionCache::acquire(context.settings)), m_connection(*m_lease),
+      m_tables(Tables::fromSettings(context.settings)), m_recordnumber(std::move(Recordnumber)),
+      m_mark(StrToInt64(m_recordnumber)) {
     catchUpWithStoredMark();
     m_firstRun = m_mark <= 0;
 }

@@ -2,6 +2,7 @@
 
 #include "common/OperationContext.h"
 #include "db/Connection.h"
+#include "db/ConnectionCache.h"
 #include "db/Tables.h"
 
 #include <cstdint>
@@ -16,10 +17,10 @@ class EventSource;
 }
 
 // The steps of one event-log scan, in the order GetEventlog runs them; each is its own call so
-// that a benchmark can time them apart. The scan owns its connection for its whole life.
+// that a benchmark can time them apart. The scan holds its thread's connection for its whole life.
 class EventlogScan {
 public:
-    // Opens the scan's own connection, then reads `Recordnumber` (the text of LastRecord, 64
+    // Takes the thread's connection (ConnectionCache), then reads `Recordnumber` (the text of LastRecord, 64
     // bits) and the mark stored with the last sightings; when that mark is ahead (a store whose
     // reply was lost, or a LastRecord that never reached Config.ini), LastRecord moves up to it.
     // A mark of 0 or less makes this scan a first run. A text that is no number raises, and so
@@ -57,7 +58,8 @@ private:
     void deleteSightings(std::vector<std::string>& quotedAddresses);
 
     OperationContext& m_context;
-    Connection m_connection;
+    std::shared_ptr<Connection> m_lease;
+    Connection& m_connection;
     Tables m_tables;
     std::string m_recordnumber;
     std::int64_t m_mark;

@@ -304,6 +304,29 @@ TEST(ConfigurationLoad, ALoadThatPassesTheChecksClearsConfigErrorWithoutConnecti
     EXPECT_FALSE(f.op.hasLine(Failed));
 }
 
+TEST(ConfigurationLoad, AllowListIsLoadedAndItsInvalidEntriesAreToldOncePerLoad) {
+    auto lines = unusedConnectionLines();
+    lines.push_back("AllowList=203.0.113.7, gateway.example 2001:db8::/32,198.51.100.0/33");
+    LoadFixture f(&lines);
+    f.load->OstrelKonfigurieren();
+
+    EXPECT_EQ(f.settings.get(&SettingsValues::AllowList), "203.0.113.7, gateway.example 2001:db8::/32,198.51.100.0/33");
+    EXPECT_EQ(f.op.lines(),
+              (std::vector<std::string>{Loading, " - AllowList: 'gateway.example' is no address or range - ignored.",
+                                        " - AllowList: '198.51.100.0/33' is no address or range - ignored.", RegistryOk,
+                                        Loaded}));
+
+    // The next load (a Save) tells them again, once; a list without such entries tells nothing.
+    f.op.clear();
+    f.load->OstrelKonfigurieren();
+    EXPECT_EQ(f.op.lines().size(), 5u);
+    f.op.clear();
+    f.ini->WriteString("AllowList", "203.0.113.7");
+    f.load->OstrelKonfigurieren();
+    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, RegistryOk, Loaded}));
+    EXPECT_EQ(f.settings.get(&SettingsValues::AllowList), "203.0.113.7");
+}
+
 TEST(ConfigurationLoad, RegistryProbeThatFailsWritesNothing) {
 #ifdef _WIN32
     GTEST_SKIP() << "the probe is the registry key on Windows, and Wine lets every process create it";

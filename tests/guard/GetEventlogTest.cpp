@@ -3,6 +3,7 @@
 #include "GuardTestSupport.h"
 #include "common/Errors.h"
 #include "guard/EventlogScan.h"
+#include "support/HttpTestServer.h"
 #include "support/TestDatabase.h"
 
 #include <filesystem>
@@ -15,6 +16,8 @@ namespace {
 
 using test::added;
 using test::GuardDatabaseTest;
+using test::HttpReply;
+using test::HttpTestServer;
 using test::ScriptedSource;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -277,6 +280,31 @@ TEST_F(GetEventlogTest, FailedBlockStillDeletesTheSightingsOfTheAddressesHandled
 
     EXPECT_TRUE(op().hasLine(" - [RDP-Block] IP 203.0.113.7 - Blocktime extendet by 120 minutes!"));
     EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.8", 2}}));
+}
+
+// The scan hands every address above the threshold to the block operation, which leaves those on
+// the allow list alone; their sightings go like the others', so they are not told again every pass.
+TEST_F(GetEventlogTest, AddressesOnTheAllowListAreNeitherBlockedNorReported) {
+    HttpTestServer reports(HttpReply{200, "OK", "reported", {}});
+    settings().set(&SettingsValues::Report, true);
+    settings().set(&SettingsValues::AbuseReportRDPURL, reports.baseUrl() + "/report.php?x=1");
+    settings().set(&SettingsValues::AllowList, std::string("198.51.100.0/24, 2001:db8::7"));
+    setLastRecord(std::to_string(channel.appendFailedLogons({"198.51.100.1"})));
+    channel.appendFailedLogons({"198.51.100.20", "198.51.100.20", "198.51.100.20", "2001:DB8:0::7", "2001:DB8:0::7",
+                                "2001:DB8:0::7", "203.0.113.7", "203.0.113.7"});
+
+    scan();
+
+    EXPECT_TRUE(op().hasLine(" - IP 198.51.100.20 is on the allow list - not blocked."));
+    EXPECT_TRUE(op().hasLine(" - IP 2001:db8::7 is on the allow list - not blocked.")) << "in its one spelling";
+    EXPECT_TRUE(op().hasLine(" - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!"));
+    EXPECT_THAT(activeBlocks(), ElementsAre("203.0.113.7"));
+    EXPECT_THAT(firewallChanges(), ElementsAre(added("203.0.113.7")));
+    // The allowed addresses come first (more sightings): once the last block is reported, theirs would be too.
+    ASSERT_TRUE(reports.waitForRequests(1));
+    ASSERT_EQ(reports.requests().size(), 1u);
+    EXPECT_THAT(reports.requests()[0].requestLine, ::testing::HasSubstr("&IP=203.0.113.7"));
+    EXPECT_THAT(sightingsByAddress(), IsEmpty());
 }
 
 TEST_F(GetEventlogTest, HostileAddressIsStoredExactlyAndNeverBlocked) {

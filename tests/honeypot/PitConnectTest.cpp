@@ -103,6 +103,23 @@ TEST_F(PitConnect, TheBlockTimeIsReadAtEachConnection) {
     EXPECT_TRUE(m_op.hasLine(" - [Honeypot-Block] IP 203.0.113.6 - Blocktime extendet by 30 minutes!"));
 }
 
+TEST_F(PitConnect, APeerOnTheAllowListIsListedAndClosedButNotBlocked) {
+    m_settings.set(&SettingsValues::AllowList, std::string("203.0.113.0/28 2001:db8::1"));
+    start();
+    connectAndWaitClosed("203.0.113.12");
+    ASSERT_TRUE(waitUntilIdle());
+    connectAndWaitClosed("203.0.113.20");
+    ASSERT_TRUE(waitUntilIdle());
+
+    EXPECT_EQ(rowsFor("203.0.113.12"), 0);
+    EXPECT_TRUE(m_op.hasLine(" - IP 203.0.113.12 is on the allow list - not blocked."));
+    EXPECT_EQ(rowsFor("203.0.113.20"), 1);
+    EXPECT_EQ(m_firewall.changes(),
+              (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.20", "203.0.113.20"}}));
+    EXPECT_EQ(m_op.tarpitHistory(),
+              (std::vector<std::string>{"+203.0.113.12", "-203.0.113.12", "+203.0.113.20", "-203.0.113.20"}));
+}
+
 TEST_F(PitConnect, TwoConnectionsFromOneAddressAreListedTwiceAndEachEndingRemovesOne) {
     start();
     std::optional<TableLock> lock(std::in_place, *m_tables, m_tables->firewall());

@@ -58,6 +58,7 @@ TEST(ConfigDialog, FieldsLabelsAndGroups) {
         {"BlocktimeHoneypot", "Block time (Honeypot)"},
         {"AbuseReportRDPURL", "AbuseScript URL"},
         {"AbuseKEY", "Abuse Block Key"},
+        {"AllowList", "Allow list - never blocked (addresses and ranges)"},
     };
     for (const auto& [name, caption] : labelled) {
         auto* field = dialog.findChild<QLineEdit*>(name);
@@ -93,7 +94,8 @@ TEST(ConfigDialog, TheHiddenIntervalFieldIsOutOfSightButInTheTabOrder) {
     pumpEvents();
 
     EXPECT_LT(dialog.Time->geometry().right(), 0) << "left of the dialog's left edge";
-    EXPECT_EQ(nextTabStop(dialog.AbuseKEY), dialog.Time);
+    EXPECT_EQ(nextTabStop(dialog.AbuseKEY), dialog.AllowList);
+    EXPECT_EQ(nextTabStop(dialog.AllowList), dialog.Time);
     EXPECT_EQ(nextTabStop(dialog.Time), dialog.Button1);
     dialog.Time->setText("7");
     EXPECT_EQ(rig.window().settings().get(&SettingsValues::Time), "7") << "typed blindly, it is the interval";
@@ -119,19 +121,38 @@ TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
     dialog.AbuseReportRDPURL->setText("http://report.example/r.php?x=1");
     dialog.AbuseKEY->setText("key");
     dialog.Report->setChecked(false);
+    dialog.AllowList->setText("198.51.100.7, 2001:db8::/32");
     dialog.Button1Click();
 
     EXPECT_EQ(configLines(rig.readConfig()),
-              (std::vector<std::string>{
-                  "[RDPOstrel]", "SQLServer=db.example", "SQLPort=3310", "SQLDatabase=guard", "SQLUsername=watcher",
-                  "SQLPasswort=s3cret", "SQLTBLPrefix=a_", "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE",
-                  "BlockInvalidUserCount=3", "BlockInvalidUserInterval=2000", "BlockHoneypotInterval=60",
-                  "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key", "Report=FALSE", ""}));
+              (std::vector<std::string>{"[RDPOstrel]", "SQLServer=db.example", "SQLPort=3310", "SQLDatabase=guard",
+                                        "SQLUsername=watcher", "SQLPasswort=s3cret", "SQLTBLPrefix=a_",
+                                        "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE", "BlockInvalidUserCount=3",
+                                        "BlockInvalidUserInterval=2000", "BlockHoneypotInterval=60",
+                                        "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key",
+                                        "Report=FALSE", "AllowList=198.51.100.7, 2001:db8::/32", ""}));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(window.ConfigError());
     EXPECT_EQ(logMessages(window).count(" - Loading config ... "), 2) << "the load ran again";
     EXPECT_EQ(dialog.Blocktime->text(), "1440") << "the load placed the saved 2000 through the spin";
     EXPECT_TRUE(window.shown.empty());
+}
+
+TEST(ConfigDialog, TheAllowListCountsAsTypedAndSaveTellsItsInvalidEntries) {
+    WindowRig rig;
+    TestWindow& window = rig.start();
+    Tconfig_f& dialog = window.config_f();
+
+    dialog.AllowList->setText("203.0.113.0/24 gateway.example");
+    EXPECT_EQ(window.settings().get(&SettingsValues::AllowList), "203.0.113.0/24 gateway.example")
+        << "in effect before Save";
+    EXPECT_FALSE(logMessages(window).join("\n").contains("gateway.example")) << "typing tells nothing";
+    dialog.Button1Click();
+
+    EXPECT_NE(rig.readConfig().find("AllowList=203.0.113.0/24 gateway.example\r\n"), std::string::npos);
+    EXPECT_EQ(logMessages(window).count(" - AllowList: 'gateway.example' is no address or range - ignored."), 1);
+    EXPECT_EQ(dialog.AllowList->text(), "203.0.113.0/24 gateway.example") << "the load read it back";
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST(ConfigDialog, SaveWithAPortThatIsNoNumberLeavesTheDialogOpen) {

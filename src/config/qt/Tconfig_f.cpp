@@ -86,7 +86,8 @@ Tconfig_f::Tconfig_f(Settings& settings, IniFile& ini, Hooks hooks, QWidget* par
     setTabOrder(BlockInvalidUser, Report);
     setTabOrder(Report, AbuseReportRDPURL);
     setTabOrder(AbuseReportRDPURL, AbuseKEY);
-    setTabOrder(AbuseKEY, Time);
+    setTabOrder(AbuseKEY, AllowList);
+    setTabOrder(AllowList, Time);
     setTabOrder(Time, Button1);
 
     applyWindowFont(*this);
@@ -199,6 +200,8 @@ QWidget* Tconfig_f::buildBlockingGroup() {
     Report = checkField("Report", "Use report-script", &SettingsValues::Report);
     AbuseReportRDPURL = textField("AbuseReportRDPURL", &SettingsValues::AbuseReportRDPURL);
     AbuseKEY = textField("AbuseKEY", &SettingsValues::AbuseKEY);
+    AllowList = textField("AllowList", &SettingsValues::AllowList);
+    AllowList->setPlaceholderText("e.g. 198.51.100.7, 203.0.113.0/24, 2001:db8::/32");
 
     grid->addWidget(wrappingLabel("Maximum failed attempts:", BlockInvalidUserCount), 0, 0);
     grid->addWidget(wrappingLabel("Block time in minutes", Blocktime), 0, 1);
@@ -212,6 +215,8 @@ QWidget* Tconfig_f::buildBlockingGroup() {
     grid->addWidget(AbuseReportRDPURL, 4, 0, 1, 5);
     grid->addWidget(label("Abuse Block Key", AbuseKEY), 5, 0, 1, 5);
     grid->addWidget(AbuseKEY, 6, 0, 1, 5);
+    grid->addWidget(label("Allow list - never blocked (addresses and ranges)", AllowList), 7, 0, 1, 5);
+    grid->addWidget(AllowList, 8, 0, 1, 5);
     grid->setColumnStretch(3, 1);
     return group;
 }
@@ -274,6 +279,7 @@ void Tconfig_f::Button1Click() {
         m_ini.WriteString("AbuseReportRDPURL", AbuseReportRDPURL->text().toStdString());
         m_ini.WriteString("AbuseKEY", AbuseKEY->text().toStdString());
         m_ini.WriteBoolean("Report", Report->isChecked());
+        m_ini.WriteString("AllowList", AllowList->text().toStdString());
         if (m_hooks.load)
             m_hooks.load();
         hide();

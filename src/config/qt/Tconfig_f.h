@@ -68,6 +68,8 @@ public:
     QCheckBox* Report;
     QLineEdit* AbuseReportRDPURL;
     QLineEdit* AbuseKEY;
+    // Addresses and ranges that are never blocked (setting `AllowList`).
+    QLineEdit* AllowList;
     // The pass interval, out of sight left of the dialog but in the tab order.
     QLineEdit* Time;
     UpDown* UpDown1;
