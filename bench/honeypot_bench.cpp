@@ -72,6 +72,7 @@ public:
     void addRule(const std::string&, const std::string&) override { ++added; }
     void deleteRule(const std::string&, const std::string&) override {}
     void drain() override {}
+    std::vector<std::string> blockedAddresses() override { return {}; }
     std::atomic<long> added{0};
 };
 

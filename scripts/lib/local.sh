@@ -6,6 +6,7 @@
 #                                 and exports OSTREL_LOCAL_DB_PORT and OSTREL_LOCAL_DB_SOCKET;
 #                                 OSTREL_LOCAL_DB_STARTED is 1 when it had to start it
 #   ostrel_local_db_stop          stops that server
+#   ostrel_write_run_config       writes the Config.ini that scripts/run creates
 
 ostrel_local_db_dir() { echo "$(ostrel_repo_root)/data/mariadb"; }
 
@@ -54,4 +55,12 @@ ostrel_write_local_config() {
             done
         } >"$file"
     )
+}
+
+# Writes the Config.ini that scripts/run creates when there is none: the local database, and the
+# abuse report off, as its address stays empty until the operator sets one (a report to an empty
+# address fails, and every block of a first trial would add two error lines).
+#   ostrel_write_run_config FILE PORT
+ostrel_write_run_config() {
+    ostrel_write_local_config "$1" 127.0.0.1 "$2" "Report=0"
 }

@@ -7,9 +7,20 @@
 
 namespace ostrel {
 
-AbuseReport::AbuseReport(const Settings& settings, Operator& op) : m_settings(settings), m_op(op) {}
+AbuseReport::AbuseReport(const Settings& settings, Operator& op) : m_settings(settings), m_op(op) {
+    // Started here, on the owner's thread, whichever thread queues the first report.
+    m_worker = std::thread([this] { work(); });
+}
 
-void AbuseReport::report(const std::string& address) {
+AbuseReport::~AbuseReport() {
+    finish();
+}
+
+std::string AbuseReport::report(const std::string& address) {
+    return send(address, limits()).result;
+}
+
+AbuseReport::Outcome AbuseReport::send(const std::string& address, const Limits& limits) {
     if (m_op.detailLog())
         logLine(m_op, " - Reporting (call to reporting-script) started ... ");
     const std::string url = m_settings.get(&SettingsValues::AbuseReportRDPURL) +
@@ -18,21 +29,18 @@ void AbuseReport::report(const std::string& address) {
     if (m_op.detailLog())
         logLine(m_op, " - " + url);
 
-    HttpGetOptions options{UserAgent, 0, 0};
-    {
-        std::lock_guard lock(m_mutex);
-        options.connectTimeoutMs = m_connectMs;
-        options.totalTimeoutMs = m_totalMs;
-    }
+    const HttpGetOptions options{UserAgent, limits.connectMs, limits.totalMs, BodyLimit};
     try {
         std::string body = httpGet(url, options);
         setLastResult(body);
         // The body of this report, not whatever a concurrent report has set since.
         if (m_op.detailLog())
             logLine(m_op, " - Abuse Result: " + body);
+        return {std::move(body), true};
     } catch (const std::exception& error) {
         logLine(m_op, std::string(" - Ausnahme aufgetreten: ") + errorTypeName(error));
         logLine(m_op, std::string(" - Fehlermeldung: ") + error.what());
+        return {"0", false};
     }
 }
 
@@ -45,6 +53,11 @@ void AbuseReport::setTimeouts(long connectMs, long totalMs) {
     std::lock_guard lock(m_mutex);
     m_connectMs = connectMs;
     m_totalMs = totalMs;
+}
+
+AbuseReport::Limits AbuseReport::limits() const {
+    std::lock_guard lock(m_mutex);
+    return {m_connectMs, m_totalMs};
 }
 
 void AbuseReport::setLastResult(std::string value) {

@@ -4,13 +4,16 @@
 #include "blocking/SqlLists.h"
 #include "blocking/SqlTransaction.h"
 #include "common/Errors.h"
+#include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "db/Connection.h"
+#include "db/LockConflictRetry.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
 #include <charconv>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,34 +56,71 @@ void moveToHistory(Connection& connection, const Tables& tables, const std::vect
                            ");");
 }
 
-// Ends the expired blocks. The rows move to the history in one transaction, and only after it
-// committed are the rules deleted and the rows reported, so a failed release leaves every
-// block active, with its rule, and copies nothing that a later release would copy again.
+// The canonical texts of the released addresses that still have a row: a second block of the
+// same address, made by another guard on this table or stored in another spelling, keeps its rule.
+std::set<std::string> addressesStillActive(Connection& connection, const Tables& tables,
+                                           const std::vector<ExpiredBlock>& blocks) {
+    std::vector<std::string> texts;
+    for (const ExpiredBlock& block : blocks) {
+        texts.push_back(connection.quote(block.ip));
+        if (const auto canonical = platform::canonicalAddress(block.ip); canonical && *canonical != block.ip)
+            texts.push_back(connection.quote(*canonical));
+    }
+    std::set<std::string> active;
+    for (const std::string& chunk : joinInChunks(texts))
+        for (ResultSet rows = connection.execute("SELECT IP FROM " + tables.firewall + " WHERE IP IN (" + chunk + ")");
+             !rows.eof(); rows.next())
+            if (auto canonical = platform::canonicalAddress(rows.text("IP")))
+                active.insert(std::move(*canonical));
+    return active;
+}
+
+struct Release {
+    std::vector<ExpiredBlock> blocks;
+    std::set<std::string> stillActive; // canonical addresses whose rule stays
+};
+
+// One transaction: finds and locks the expired rows and, unless `debug`, moves them to the
+// history and commits. A failed release leaves every block active, with its rule, and copies
+// nothing that a later release would copy again.
+Release moveExpired(Connection& connection, const Tables& tables, bool debug) {
+    SqlTransaction transaction(connection);
+    Release release{lockExpiredBlocks(connection, tables), {}};
+    if (release.blocks.empty() || debug)
+        return release;
+    moveToHistory(connection, tables, release.blocks);
+    release.stillActive = addressesStillActive(connection, tables, release.blocks);
+    transaction.commit();
+    return release;
+}
+
+// Ends the expired blocks. The rules are deleted and the rows reported only after the rows left
+// the table, and all of it under the program's firewall lock, so a block of the same address made
+// at the same time comes wholly before or wholly after the release and keeps its rule.
 void releaseExpired(OperationContext& context, Connection& connection, const Tables& tables) {
     Operator& op = context.op;
     const bool debug = op.debug(); // one release is one unit: the rows and their rules go together
-    std::vector<ExpiredBlock> blocks;
-    {
-        SqlTransaction transaction(connection);
-        blocks = lockExpiredBlocks(connection, tables);
-        if (blocks.empty())
-            return;
-        if (!debug) {
-            moveToHistory(connection, tables, blocks);
-            transaction.commit();
-        }
-    }
-    for (const ExpiredBlock& block : blocks) {
+    const auto held = context.firewallLock->hold();
+    const Release release = retryingLockConflicts([&] { return moveExpired(connection, tables, debug); });
+    if (release.blocks.empty())
+        return;
+    context.firewallLock->reached(FirewallLock::Step::ReleaseCommitted);
+    for (const ExpiredBlock& block : release.blocks) {
         if (op.detailLog())
             logLine(op, " - Entry found! Working ... ");
         if (op.detailLog())
             logLine(op, " - Firewallentry will be deleted ...");
-        if (!debug && platform::isIpLiteral(block.ip))
-            context.firewallCommand.deleteRule(ruleName(block.ip), block.ip);
+        const auto address = platform::canonicalAddress(block.ip);
+        if (!debug && address && !release.stillActive.contains(*address))
+            context.firewallCommand.deleteRule(ruleName(*address), *address);
         op.log(Pane::Clearlog, " - Firewallentry " + block.ip + " deleted.");
     }
     if (op.detailLog())
         logLine(op, " - No more Data. Cleaning up ...");
+}
+
+void purge(Connection& connection, const std::string& statement) {
+    retryingLockConflicts([&] { connection.execute(statement); });
 }
 
 } // namespace
@@ -93,11 +133,11 @@ void CleanFirewall(OperationContext& context) {
         logLine(op, " - Clean up the firewall rules ...");
     releaseExpired(context, connection, tables);
     if (!op.debug())
-        connection.execute("DELETE FROM " + tables.merkliste +
-                           " WHERE Zeitstempel <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
+        purge(connection,
+              "DELETE FROM " + tables.merkliste + " WHERE Zeitstempel <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
     if (!op.debug())
-        connection.execute("DELETE FROM " + tables.firewall_history +
-                           "  WHERE `Timestamp` <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
+        purge(connection,
+              "DELETE FROM " + tables.firewall_history + "  WHERE `Timestamp` <= DATE_SUB(NOW(), INTERVAL 30 DAY);");
     if (op.detailLog())
         logLine(op, " -  Cleaned up!");
 }

@@ -2,13 +2,16 @@
 
 #include "blocking/AbuseReport.h"
 #include "common/Errors.h"
+#include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "config/Settings.h"
 #include "db/Connection.h"
+#include "db/LockConflictRetry.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
 #include <limits>
+#include <optional>
 
 namespace ostrel {
 
@@ -24,17 +27,18 @@ std::int32_t checked32(std::int64_t value) {
     return static_cast<std::int32_t>(value);
 }
 
-// Refuses what must never become a block; true when the address may be blocked.
-bool blockable(Operator& op, const std::string& IP) {
-    if (!platform::isIpLiteral(IP)) {
+// Refuses what must never become a block; the address's one text when it may be blocked.
+std::optional<std::string> blockableAddress(Operator& op, const std::string& IP) {
+    const std::optional<std::string> address = platform::canonicalAddress(IP);
+    if (!address || !platform::isSingleHostAddress(*address)) {
         logLine(op, " - Invalid IP address: " + IP + " - not blocked.");
-        return false;
+        return std::nullopt;
     }
-    if (platform::isLoopbackAddress(IP) || platform::isOwnAddress(IP)) {
-        logLine(op, " - IP " + IP + " is a local address - not blocked.");
-        return false;
+    if (platform::isLoopbackAddress(*address) || platform::isOwnAddress(*address)) {
+        logLine(op, " - IP " + *address + " is a local address - not blocked.");
+        return std::nullopt;
     }
-    return true;
+    return address;
 }
 
 std::int64_t countOf(Connection& connection, const std::string& table, const std::string& IP) {
@@ -42,15 +46,22 @@ std::int64_t countOf(Connection& connection, const std::string& table, const std
         .integer("Count");
 }
 
-std::string extend(OperationContext& context, Connection& connection, const Tables& tables, const std::string& IP,
-                   std::int32_t MinuteModify) {
+// The closing text of the extension, or nullopt when the block's rows were gone by the time the
+// update ran (another guard on the same table released them after the count).
+std::optional<std::string> extend(OperationContext& context, Connection& connection, const Tables& tables,
+                                  const std::string& IP, std::int32_t MinuteModify) {
     logLine(context.op, " - already listed = several quick attempts = extended block");
     const std::string revoke =
         MinuteModify == 0 ? NoEndLiteral : "DATE_ADD(`revoke`, INTERVAL " + std::to_string(MinuteModify) + " MINUTE)";
-    const std::string update =
-        "UPDATE " + tables.firewall + " SET `revoke` = " + revoke + " WHERE `IP` = " + connection.quote(IP) + ";";
-    if (!context.op.debug())
-        connection.execute(update);
+    // The connection reports rows found, not rows changed: a block without end stays one.
+    const std::string update = "UPDATE " + tables.firewall + " SET `revoke` = " + revoke +
+                               " WHERE `IP` = " + connection.quote(IP) + ";\nSELECT ROW_COUNT() AS \"Count\";";
+    if (!context.op.debug()) {
+        if (retryingLockConflicts([&] { return connection.execute(update).integer("Count"); }) == 0)
+            return std::nullopt;
+        // The rule may have been lost while the row stayed (a failed command, a flushed ruleset).
+        context.firewallCommand.addRule(ruleName(IP), IP);
+    }
     return " - Blocktime extendet by " + std::to_string(MinuteModify) + " minutes!";
 }
 
@@ -72,15 +83,40 @@ std::string blockAnew(OperationContext& context, Connection& connection, const T
                                ", " + connection.quote(IP) + ", " + connection.quote(reason) + ", " +
                                connection.quote("netsh " + arguments) + ", " + connection.quote(Name) + ");";
     if (!op.debug()) {
-        connection.execute(insert);
+        retryingLockConflicts([&] { connection.execute(insert); });
         // The rule follows the row, so a failed insert never leaves a rule behind.
         context.firewallCommand.addRule(ruleName(IP), IP);
     }
-    if (context.settings.get(&SettingsValues::Report))
-        context.abuseReport.report(IP);
-    if (op.detailLog())
-        logLine(op, " - Abuse Report Result: " + context.abuseReport.lastResult());
     return " is blocked for " + std::to_string(D) + " minutes!";
+}
+
+struct BlockOutcome {
+    bool newBlock = false;
+    std::string closing;
+};
+
+// The block's work on the table and the firewall, under the program's firewall lock: a release
+// cannot take the row or the rule between the count and the rule command.
+BlockOutcome recordBlock(OperationContext& context, Connection& connection, const Tables& tables,
+                         const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+    const auto held = context.firewallLock->hold();
+    const std::int64_t activeRows = countOf(connection, tables.firewall, IP);
+    context.firewallLock->reached(FirewallLock::Step::BlockCounted);
+    if (activeRows > 0) {
+        if (std::optional<std::string> closing = extend(context, connection, tables, IP, MinuteModify))
+            return {false, std::move(*closing)};
+        logLine(context.op, " - block released meanwhile = new block");
+    }
+    return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify)};
+}
+
+// The abuse report of a new block, queued after the lock is let go: it runs off this thread
+// and writes its result line when it ends.
+void reportNewBlock(OperationContext& context, const std::string& IP) {
+    if (context.settings.get(&SettingsValues::Report))
+        context.abuseReport.enqueue(IP);
+    else if (context.op.detailLog())
+        logLine(context.op, " - Abuse Report Result: " + context.abuseReport.lastResult());
 }
 
 } // namespace
@@ -99,14 +135,15 @@ std::string deleteRuleArguments(const std::string& address) {
 }
 
 void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
-    if (!blockable(context.op, IP))
+    const std::optional<std::string> address = blockableAddress(context.op, IP);
+    if (!address)
         return;
     Connection connection(context.settings);
     const Tables tables = Tables::fromSettings(context.settings);
-    const std::string closing = countOf(connection, tables.firewall, IP) > 0
-                                    ? extend(context, connection, tables, IP, MinuteModify)
-                                    : blockAnew(context, connection, tables, Name, IP, MinuteModify);
-    logLine(context.op, " - [" + Name + "] IP " + IP + closing);
+    const BlockOutcome outcome = recordBlock(context, connection, tables, Name, *address, MinuteModify);
+    if (outcome.newBlock)
+        reportNewBlock(context, *address);
+    logLine(context.op, " - [" + Name + "] IP " + *address + outcome.closing);
 }
 
 } // namespace ostrel

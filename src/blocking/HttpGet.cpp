@@ -10,13 +10,23 @@ namespace ostrel {
 namespace {
 
 struct Reply {
+    std::size_t bodyLimit = 0;
     std::string body;
+    bool cut = false;
     std::string statusLine;
 };
 
-size_t appendBody(char* data, size_t size, size_t count, void* reply) {
-    static_cast<Reply*>(reply)->body.append(data, size * count);
-    return size * count;
+size_t appendBody(char* data, size_t size, size_t count, void* target) {
+    auto* reply = static_cast<Reply*>(target);
+    const size_t length = size * count;
+    if (reply->bodyLimit == 0 || reply->body.size() + length <= reply->bodyLimit) {
+        reply->body.append(data, length);
+        return length;
+    }
+    reply->body.append(data, reply->bodyLimit - reply->body.size());
+    reply->cut = true;
+    // Taking less than was given ends the transfer: a huge body is neither kept nor waited for.
+    return 0;
 }
 
 // Keeps the latest status line, so an interim reply (100 Continue) never stands for the final one.
@@ -74,6 +84,7 @@ std::string httpGet(const std::string& url, const HttpGetOptions& options) {
     // The reply and the error buffer are libcurl's until the handle is cleaned up, so they
     // are declared first and outlive it.
     Reply reply;
+    reply.bodyLimit = options.maxBodyBytes;
     char detail[CURL_ERROR_SIZE] = "";
     CurlEasy handle = makeCurlEasy();
     CURL* curl = handle.get();
@@ -94,7 +105,8 @@ std::string httpGet(const std::string& url, const HttpGetOptions& options) {
     setOption(curl, CURLOPT_HEADERFUNCTION, keepStatusLine);
     setOption(curl, CURLOPT_HEADERDATA, &reply);
 
-    if (CURLcode rc = curl_easy_perform(curl); rc != CURLE_OK)
+    // A body cut at its limit ends the transfer as a write error of our own making.
+    if (CURLcode rc = curl_easy_perform(curl); rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && reply.cut))
         raiseTransferError(rc, detail);
 
     long status = 0;

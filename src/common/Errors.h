@@ -23,8 +23,6 @@ public:
 
 // A text that must hold a whole number does not.
 OSTREL_ERROR_KIND(EConvertError);
-// The database server refused a connection or a statement.
-OSTREL_ERROR_KIND(EDatabaseError);
 // A 32-bit block number or block length overflowed.
 OSTREL_ERROR_KIND(EIntOverflow);
 // A socket could not be created, bound or put to listening.
@@ -37,6 +35,19 @@ OSTREL_ERROR_KIND(EOSError);
 OSTREL_ERROR_KIND(EInvalidIdentifier);
 
 #undef OSTREL_ERROR_KIND
+
+// The database server refused a connection or a statement.
+class EDatabaseError : public Error {
+public:
+    explicit EDatabaseError(const std::string& message, unsigned serverError = 0)
+        : Error(message), m_serverError(serverError) {}
+    const char* typeName() const noexcept override { return "EDatabaseError"; }
+    // The error number of the server or client (1213 for a deadlock, ...); 0 when there is none.
+    unsigned serverError() const noexcept { return m_serverError; }
+
+private:
+    unsigned m_serverError;
+};
 
 // An error of the event source's automation interface: a message and a 32-bit code.
 class EOleException : public Error {

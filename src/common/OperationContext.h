@@ -1,5 +1,9 @@
 #pragma once
 
+#include "common/FirewallLock.h"
+
+#include <memory>
+
 namespace ostrel {
 
 class Settings;
@@ -18,6 +22,8 @@ struct OperationContext {
     Operator& op;
     platform::FirewallCommand& firewallCommand;
     AbuseReport& abuseReport;
+    // One per program; copies of the context share it.
+    std::shared_ptr<FirewallLock> firewallLock = std::make_shared<FirewallLock>();
 };
 
 } // namespace ostrel

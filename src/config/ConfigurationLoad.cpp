@@ -3,6 +3,7 @@
 #include "common/Operator.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
+#include "db/Tables.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -110,6 +111,25 @@ void ConfigurationLoad::OstrelSQLConn() {
         return;
     }
     logLine(m_op, " - Database connection established.");
+    reportTablesWithoutTransactions();
+}
+
+void ConfigurationLoad::reportTablesWithoutTransactions() {
+    std::vector<std::string> tables;
+    try {
+        const Tables names = Tables::fromSettings(m_settings);
+        tables = m_conn.tablesWithoutTransactions({names.merkliste, names.firewall, names.firewall_history});
+    } catch (const std::exception&) {
+        // Only a warning rests on this; a prefix or a server that fails here fails the first
+        // operation all the same, with its own error.
+        return;
+    }
+    if (tables.empty())
+        return;
+    std::string list;
+    for (const std::string& table : tables)
+        list += (list.empty() ? "" : ", ") + table;
+    logLine(m_op, " - Tables without transactions, so a scan's store and a release are not all-or-nothing: " + list);
 }
 
 } // namespace ostrel

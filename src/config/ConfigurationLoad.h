@@ -35,7 +35,7 @@ public:
     void OstrelKonfigurieren();
 
     // Opens the start-up connection with the values of the last load and logs the outcome;
-    // a failure sets `ConfigError`.
+    // a failure sets `ConfigError`. Tables on an engine without transactions are named in one line.
     void OstrelSQLConn();
 
     // Set while a connection value is missing or the start-up connection failed.
@@ -56,6 +56,7 @@ private:
     void fillConnectionFields();
     void writePlaceholders();
     void fillBlockingFields();
+    void reportTablesWithoutTransactions();
 
     Settings& m_settings;
     IniFile& m_ini;

@@ -3,6 +3,8 @@
 #include "db/Connection.h"
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace ostrel {
 
@@ -20,6 +22,10 @@ public:
     void connect();
     bool connected() const { return m_connection.has_value(); }
     void disconnect() { m_connection.reset(); }
+
+    // Those of the named tables that exist in the connection's database on an engine without
+    // transactions, each as "name (ENGINE)". Needs the connection open; EDatabaseError otherwise.
+    std::vector<std::string> tablesWithoutTransactions(const std::vector<std::string>& names);
 
 private:
     ConnectionValues m_values;

@@ -12,8 +12,10 @@ namespace ostrel {
 
 namespace {
 
-std::string clientError(MYSQL* mysql, const char* what) {
-    return std::string(what) + ": " + mysql_error(mysql) + " (" + std::to_string(mysql_errno(mysql)) + ")";
+EDatabaseError clientError(MYSQL* mysql, const char* what) {
+    return EDatabaseError(std::string(what) + ": " + mysql_error(mysql) + " (" + std::to_string(mysql_errno(mysql)) +
+                              ")",
+                          mysql_errno(mysql));
 }
 
 struct ResultFree {
@@ -116,8 +118,8 @@ Connection::Connection(const ConnectionValues& values) {
     mysql_options(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     if (!mysql_real_connect(mysql, values.host.c_str(), values.user.c_str(), values.password.c_str(),
                             values.database.c_str(), static_cast<unsigned>(values.port), nullptr,
-                            CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS))
-        throw EDatabaseError(clientError(mysql, "Database connection failed"));
+                            CLIENT_MULTI_STATEMENTS | CLIENT_MULTI_RESULTS | CLIENT_FOUND_ROWS))
+        throw clientError(mysql, "Database connection failed");
 }
 
 Connection::~Connection() = default;
@@ -127,7 +129,7 @@ Connection& Connection::operator=(Connection&&) noexcept = default;
 ResultSet Connection::execute(const std::string& sql) {
     MYSQL* mysql = m_mysql.get();
     if (mysql_real_query(mysql, sql.data(), sql.size()) != 0)
-        throw EDatabaseError(clientError(mysql, "Statement failed"));
+        throw clientError(mysql, "Statement failed");
     // Every result of a multi-statement text must be fetched before the connection
     // takes the next statement; the first one with rows is kept.
     ResultSet kept;
@@ -140,13 +142,13 @@ ResultSet Connection::execute(const std::string& sql) {
                 haveRows = true;
             }
         } else if (mysql_field_count(mysql) != 0) {
-            throw EDatabaseError(clientError(mysql, "Reading a result failed"));
+            throw clientError(mysql, "Reading a result failed");
         }
         const int more = mysql_next_result(mysql);
         if (more == -1)
             break;
         if (more > 0)
-            throw EDatabaseError(clientError(mysql, "Statement failed"));
+            throw clientError(mysql, "Statement failed");
     }
     return kept;
 }

@@ -57,6 +57,7 @@ private:
 // One connection to the MySQL server, owned by one operation on one thread and closed
 // when it goes out of scope, on every path. Multi-statement texts are enabled; connect,
 // read and write are bounded by time limits so a dead server cannot hang the caller.
+// ROW_COUNT() of an UPDATE counts the rows it found, changed or not.
 class Connection {
 public:
     static constexpr unsigned ConnectTimeoutSeconds = 10;

@@ -27,6 +27,15 @@ std::string fittedToWatchList(const std::string& address) {
     return address;
 }
 
+// What the watch list stores of an address as read: its one text, so that every spelling of an
+// address counts towards one block. A text that is no address is stored as it is (cut to fit)
+// and refused when the count reaches the block.
+std::string sightingOf(const std::string& address) {
+    if (std::optional<std::string> canonical = platform::canonicalAddress(address))
+        return std::move(*canonical);
+    return fittedToWatchList(address);
+}
+
 void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std::string>& elements,
                  std::string& address) {
     for (const std::string& element : elements) {
@@ -55,7 +64,7 @@ void EventlogScan::read(platform::EventSource& source) {
         if (record.InsertionStrings)
             logElements(op, record.RecordNumber, *record.InsertionStrings, address);
         if (!m_firstRun && !address.empty() && !op.debug())
-            m_sightings.push_back(fittedToWatchList(address));
+            m_sightings.push_back(sightingOf(address));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "guard/GuardTimer.h"
 
 #include "blocking/CleanFirewall.h"
+#include "blocking/FirewallReconcile.h"
 #include "common/Conversion.h"
 #include "common/Errors.h"
 #include "common/Operator.h"
@@ -45,6 +46,9 @@ void GuardTimer::TimerTimer() {
     m_progress.reset();
     m_tickCounter = 0;
     CleanFirewall(m_context);
+    // After the release, so a block it ended is not put back, and once a pass, so the firewall
+    // follows the table within one pass whoever changed it.
+    reconcileFirewall(m_context);
 }
 
 void GuardTimer::runScan() {

@@ -27,8 +27,9 @@ public:
 
     GuardTimer(OperationContext& context, platform::EventSource& source, PassProgress& progress);
 
-    // One tick: counts, steps the bar, and runs a pass when one is due. The scan's errors
-    // are logged here; an interval that is no number and the release's errors raise.
+    // One tick: counts, steps the bar, and runs a pass when one is due: the scan, the release and
+    // the reconcile of the firewall with the active blocks. The scan's errors are logged here; an
+    // interval that is no number and the errors of the release and the reconcile raise.
     void TimerTimer();
     // One pass at once (TickCounter := interval + 1, then a tick), then " - Single pass carried out!".
     void singlePass();

@@ -7,6 +7,7 @@
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
+#include "guard/GuardStartUp.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
 #include "widgets/UpDown.h"
@@ -87,6 +88,8 @@ Tmain_f::~Tmain_f() {
     Timer->stop();
     if (m_firewall)
         m_firewall->drain();
+    // Queued reports are sent or dropped with a line, bounded by one report's time limit.
+    m_abuseReport->finish();
     m_load->Conn().disconnect();
     m_config_f.reset();
 }
@@ -152,7 +155,7 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { m_load->startUp(); });
+    reportErrors([this] { startUpGuard(*m_load, *m_context); });
 }
 
 void Tmain_f::OstrelKonfigurieren() {
@@ -215,7 +218,32 @@ void Tmain_f::Button1Click() {
 }
 
 void Tmain_f::TimerTimer() {
-    reportErrors([this] { m_guard->TimerTimer(); });
+    try {
+        m_guard->TimerTimer();
+    } catch (...) {
+        reportErrorAfterTick(std::current_exception());
+    }
+}
+
+void Tmain_f::reportErrorAfterTick(const std::exception_ptr& error) {
+    // A modal box opened inside the timer's own slot would hold every further tick (a timer
+    // never fires into its own slot) until someone clicks OK: the box opens once the tick is over.
+    const QString text = QString::fromStdString(errorReportText(error));
+    // A pass that fails the same way every few seconds must not pile up boxes while nobody is
+    // there to close them: a text already waiting or open is not added again.
+    if (m_reportsAfterTick.contains(text))
+        return;
+    m_reportsAfterTick.append(text);
+    if (m_reportsAfterTick.size() == 1)
+        QMetaObject::invokeMethod(this, &Tmain_f::showReportsAfterTick, Qt::QueuedConnection);
+}
+
+void Tmain_f::showReportsAfterTick() {
+    // One box at a time; ticks go on while it is open and may add to the list behind it.
+    while (!m_reportsAfterTick.isEmpty()) {
+        showErrorReport(m_reportsAfterTick.front());
+        m_reportsAfterTick.removeFirst();
+    }
 }
 
 void Tmain_f::setMaximum(int maximum) {
@@ -267,7 +295,7 @@ void Tmain_f::Kick() {
             // The entry selected now; each kicked connection's own ending removes one more.
             const QList<QListWidgetItem*> now = tarpit->selectedItems();
             if (!now.isEmpty())
-                delete tarpit->takeItem(tarpit->row(now.first()));
+                WindowOperator::deleteEntry(*tarpit, tarpit->row(now.first()));
         }
     });
 }

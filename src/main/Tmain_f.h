@@ -5,6 +5,7 @@
 #include "honeypot/Pit.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -127,6 +128,8 @@ private:
     void firstShown(const std::exception_ptr& restoreError);
     void savePlacement();
     void reportError(const std::exception_ptr& error);
+    void reportErrorAfterTick(const std::exception_ptr& error);
+    void showReportsAfterTick();
     template <typename Work> void reportErrors(Work&& work);
 
     Settings m_settings;
@@ -141,6 +144,7 @@ private:
     std::unique_ptr<Pit> m_pit;
     std::unique_ptr<WindowPlacement> m_placement; // `JvFormStorage1`
     std::unique_ptr<Tconfig_f> m_config_f;
+    QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open
     int m_pgPosition = 0;
     bool m_shownOnce = false;
     bool m_placementSaved = false;

@@ -2,6 +2,7 @@
 
 #include "common/LogLine.h"
 
+#include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -47,10 +48,23 @@ void WindowOperator::tarpitRemove(const std::string& address) {
 void WindowOperator::removeFirstEqual(QListWidget& list, const QString& address) {
     for (int row = 0; row < list.count(); ++row) {
         if (list.item(row)->text().compare(address, Qt::CaseInsensitive) == 0) {
-            delete list.takeItem(row);
+            deleteEntry(list, row);
             return;
         }
     }
+}
+
+void WindowOperator::deleteEntry(QListWidget& list, int row) {
+    QListWidgetItem* item = list.item(row);
+    if (!item)
+        return;
+    // A single-selection list hands the selection of a deleted current entry to its neighbour,
+    // and the next Kick would then cut an address the operator never chose.
+    if (row == list.currentRow() || item->isSelected()) {
+        list.selectionModel()->clearCurrentIndex();
+        list.clearSelection();
+    }
+    delete list.takeItem(row);
 }
 
 } // namespace ostrel

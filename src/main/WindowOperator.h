@@ -34,6 +34,9 @@ public:
 
     // Deletes the first entry of the list equal to `address`, compared without regard to case.
     static void removeFirstEqual(QListWidget& list, const QString& address);
+    // Deletes the entry in `row`. When it is the selected (or current) one, no entry is selected
+    // or current afterwards: the selection never moves to a neighbour by itself.
+    static void deleteEntry(QListWidget& list, int row);
 
 private:
     template <typename Change> void onWindowThread(Change&& change);

@@ -79,6 +79,9 @@ public:
     virtual void deleteRule(const std::string& ruleName, const std::string& address) = 0;
     // Waits until every change queued so far has been carried out.
     virtual void drain() = 0;
+    // The addresses that hold a rule of the program's own now, after the changes queued so far
+    // were applied, in the spelling of canonicalAddress. Raises when the firewall cannot be read.
+    virtual std::vector<std::string> blockedAddresses() = 0;
 };
 
 struct NftablesOptions {
@@ -143,6 +146,15 @@ bool isIpLiteral(const std::string& text);
 bool isIPv6Literal(const std::string& text);
 // True for 127.0.0.0/8, ::1 and IPv4-mapped loopback.
 bool isLoopbackAddress(const std::string& text);
+// The one text of an address, so that every spelling of it is stored, counted, blocked and
+// released as one: surrounding blanks trimmed, IPv4 in dotted decimal without leading zeros,
+// an IPv4-mapped IPv6 address as its IPv4 address, IPv6 compressed in lower case. nullopt for
+// a text that is no IPv4 or IPv6 address.
+std::optional<std::string> canonicalAddress(const std::string& text);
+// False for an address that names no single host: unspecified (0.0.0.0/8, ::), the limited
+// broadcast 255.255.255.255, and multicast (224.0.0.0/4, ff00::/8). Such an address never
+// sends a logon, and a rule for it would block nobody or everybody.
+bool isSingleHostAddress(const std::string& text);
 // True for an address that one of this machine's interfaces holds (in the calling thread's
 // network namespace): blocking it would cut the machine off from itself like loopback.
 bool isOwnAddress(const std::string& text);

@@ -6,14 +6,10 @@
 #include "common/LogLine.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
+#include "guard/GuardStartUp.h"
 #include "honeypot/Pit.h"
 #include "platform/platform.h"
 #include "service/ServiceOptions.h"
-
-#if __has_include("blocking/FirewallReconcile.h")
-#include "blocking/FirewallReconcile.h"
-#define OSTREL_HAS_FIREWALL_RECONCILE 1
-#endif
 
 #include <chrono>
 
@@ -59,23 +55,13 @@ HeadlessGuard::~HeadlessGuard() {
 }
 
 void HeadlessGuard::startUp() {
-    m_load->startUp();
+    startUpGuard(*m_load, *m_context);
     if (!m_load->missingKeys().empty()) {
         throw Error("Incorrect configuration: " + joined(m_load->missingKeys()) + " missing in " +
                     m_ini->path().string() + " (placeholders written; put the real values there)");
     }
     if (m_load->ConfigError())
         throw Error(m_load->connectionError());
-    restoreBlocks();
-}
-
-void HeadlessGuard::restoreBlocks() {
-    // After a reboot, or anything else that emptied the ruleset, the firewall must hold every
-    // active block again before the first pass. The reconcile comes with the agreement between
-    // firewall and database; until that is part of the build, this call site stays empty.
-#ifdef OSTREL_HAS_FIREWALL_RECONCILE
-    reconcileFirewall(*m_context);
-#endif
 }
 
 void HeadlessGuard::startHoneypot(int port) {

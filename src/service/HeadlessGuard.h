@@ -33,10 +33,10 @@ public:
     HeadlessGuard(const HeadlessGuard&) = delete;
     HeadlessGuard& operator=(const HeadlessGuard&) = delete;
 
-    // What the window does when it is first shown (load, start-up connection, banner), then
-    // the firewall made to hold every active block again. A configuration that the window
-    // would refuse to guard with (a missing value, no database) raises Error saying why, as
-    // does a conversion error of the load.
+    // What the window does when it is first shown (load, start-up connection, banner, the
+    // firewall made to hold every active block again). A configuration that the window would
+    // refuse to guard with (a missing value, no database) raises Error saying why, as does a
+    // conversion error of the load.
     void startUp();
     // Starts the honeypot on `port`; ESocketError when it cannot listen.
     void startHoneypot(int port);
@@ -52,7 +52,6 @@ private:
     void stepIt() override {}
     void reset() override {}
 
-    void restoreBlocks();
     void reportError(const std::exception_ptr& error);
 
     std::ostream& m_errors;

@@ -60,6 +60,30 @@ private:
     std::optional<std::string> m_inlineValue;
 };
 
+// The options that take no value.
+struct Switch {
+    std::string_view name;
+    bool ServiceOptions::*flag;
+};
+constexpr Switch Switches[] = {
+    {"--once", &ServiceOptions::once},
+    {"--debug", &ServiceOptions::debug},
+    {"--detail-log", &ServiceOptions::detailLog},
+    {"--help", &ServiceOptions::help},
+    {"-h", &ServiceOptions::help},
+    {"--install-service", &ServiceOptions::installService},
+    {"--uninstall-service", &ServiceOptions::uninstallService},
+    {"--as-service", &ServiceOptions::asService},
+};
+
+bool ServiceOptions::*switchNamed(std::string_view name) {
+    for (const Switch& option : Switches) {
+        if (option.name == name)
+            return option.flag;
+    }
+    return nullptr;
+}
+
 std::filesystem::path pathValue(ArgumentReader& reader) {
     std::string path = reader.value();
     if (path.empty())
@@ -84,19 +108,9 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
         else if (name == "--honeypot")
             options.honeypotPort = numberIn(name, reader.value(), MinimumHoneypotPort, MaximumHoneypotPort);
-        else if (name == "--once" || name == "--debug" || name == "--detail-log" || name == "--help" || name == "-h") {
+        else if (bool ServiceOptions::*flag = switchNamed(name)) {
             reader.noValue();
-            bool& flag = name == "--once"         ? options.once
-                         : name == "--debug"      ? options.debug
-                         : name == "--detail-log" ? options.detailLog
-                                                  : options.help;
-            flag = true;
-        } else if (name == "--install-service" || name == "--uninstall-service" || name == "--as-service") {
-            reader.noValue();
-            bool& flag = name == "--install-service"     ? options.installService
-                         : name == "--uninstall-service" ? options.uninstallService
-                                                         : options.asService;
-            flag = true;
+            options.*flag = true;
         } else if (name.starts_with("-"))
             throw UsageError("unknown option " + name);
         else

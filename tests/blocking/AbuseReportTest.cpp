@@ -4,8 +4,10 @@
 #include "support/HttpTestServer.h"
 #include "support/RecordingOperator.h"
 
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -14,11 +16,34 @@ namespace {
 
 using test::HttpReply;
 using test::HttpRequest;
+using test::HttpResponder;
 using test::HttpTestServer;
 using Lines = std::vector<std::string>;
 
 constexpr const char* Address = "203.0.113.7";
 const std::string StartedLine = " - Reporting (call to reporting-script) started ... ";
+
+// A report script that answers "accepted " + the reported address.
+HttpResponder acceptingEach() {
+    return [](const HttpRequest& request) {
+        const std::size_t ip = request.requestLine.find("&IP=") + 4;
+        return std::optional<HttpReply>(HttpReply{
+            200, "OK", "accepted " + request.requestLine.substr(ip, request.requestLine.find(' ', ip) - ip), {}});
+    };
+}
+
+std::string droppedLine(const std::string& address, const std::string& why) {
+    return " - Abuse report for " + address + " dropped: " + why;
+}
+
+std::vector<std::string> reportedAddresses(const HttpTestServer& server) {
+    std::vector<std::string> addresses;
+    for (const HttpRequest& request : server.requests()) {
+        const std::size_t ip = request.requestLine.find("&IP=") + 4;
+        addresses.push_back(request.requestLine.substr(ip, request.requestLine.find(' ', ip) - ip));
+    }
+    return addresses;
+}
 
 class AbuseReportTest : public ::testing::Test {
 protected:
@@ -171,11 +196,7 @@ TEST_F(AbuseReportTest, MalformedAddressFailsWithoutContactingAnyServer) {
 TEST_F(AbuseReportTest, ConcurrentReportsShareOneWholeLastResult) {
     constexpr int Threads = 6;
     constexpr int ReportsPerThread = 5;
-    HttpTestServer server([](const HttpRequest& request) {
-        const std::size_t ip = request.requestLine.find("&IP=") + 4;
-        return std::optional<HttpReply>(HttpReply{
-            200, "OK", "accepted " + request.requestLine.substr(ip, request.requestLine.find(' ', ip) - ip), {}});
-    });
+    HttpTestServer server(acceptingEach());
     configure(server.baseUrl() + "/r?a=1");
     std::set<std::string> possible{"", "0"};
     for (int t = 0; t < Threads; ++t)
@@ -204,6 +225,132 @@ TEST_F(AbuseReportTest, ConcurrentReportsShareOneWholeLastResult) {
     EXPECT_EQ(server.requests().size(), std::size_t{Threads * ReportsPerThread});
     const std::string last = m_report.lastResult();
     EXPECT_TRUE(last.starts_with("accepted 203.0.113.")) << last;
+}
+
+// The first 64 KiB of a longer body are the result; the rest is not read. A refused status
+// stays a failure whatever its body.
+TEST_F(AbuseReportTest, ABodyIsKeptUpToItsLimit) {
+    const std::string pattern = "0123456789abcdef";
+    const struct {
+        std::size_t size;
+        int status;
+    } cases[] = {{AbuseReport::BodyLimit, 200},
+                 {AbuseReport::BodyLimit + 1, 200},
+                 {16 * 1024 * 1024, 200},
+                 {4 * 1024 * 1024, 404}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes, status " + std::to_string(c.status));
+        std::string body;
+        while (body.size() < c.size)
+            body += pattern;
+        body.resize(c.size);
+        HttpTestServer server(HttpReply{c.status, c.status == 200 ? "OK" : "Not Found", body, {}});
+        configure(server.baseUrl() + "/r?a=1");
+        m_op.clear();
+        m_op.setDetailLog(true);
+
+        const std::string result = m_report.report(Address);
+
+        EXPECT_EQ(result, m_report.lastResult());
+        if (c.status != 200) {
+            EXPECT_EQ(result, "0");
+            EXPECT_TRUE(m_op.hasLine(" - Fehlermeldung: HTTP/1.1 404 Not Found"));
+            continue;
+        }
+        ASSERT_EQ(result.size(), std::min(c.size, AbuseReport::BodyLimit));
+        EXPECT_EQ(result, body.substr(0, AbuseReport::BodyLimit));
+        EXPECT_TRUE(m_op.hasLine(" - Abuse Result: " + result));
+        EXPECT_FALSE(m_op.hasLineContaining("Ausnahme"));
+    }
+}
+
+// Each queued report ends with the block's result line for it, in the order they were queued.
+TEST_F(AbuseReportTest, QueuedReportsAreSentInOrderEachWithItsResultLine) {
+    HttpTestServer server(acceptingEach());
+    configure(server.baseUrl() + "/r?a=1");
+    m_op.setDetailLog(true);
+    const std::vector<std::string> addresses = {"203.0.113.10", "2001:db8::11", "198.51.100.12"};
+
+    for (const std::string& address : addresses)
+        m_report.enqueue(address);
+    m_report.finish();
+
+    Lines expected;
+    for (const std::string& address : addresses) {
+        expected.push_back(StartedLine);
+        expected.push_back(" - " + server.baseUrl() + "/r?a=1&KEY=k3y&IP=" + address);
+        expected.push_back(" - Abuse Result: accepted " + address);
+        expected.push_back(" - Abuse Report Result: accepted " + address);
+    }
+    EXPECT_EQ(m_op.lines(), expected);
+    EXPECT_EQ(reportedAddresses(server), addresses);
+}
+
+TEST_F(AbuseReportTest, AFullQueueDropsAReportWithOneLine) {
+    std::optional<HttpTestServer> server(std::in_place, acceptingEach());
+    server->holdReplies();
+    configure(server->baseUrl() + "/r?a=1");
+    m_report.enqueue("203.0.113.1");
+    ASSERT_TRUE(server->waitForRequests(1)) << "the worker holds the first report";
+    for (std::size_t i = 0; i < AbuseReport::QueueCapacity; ++i)
+        m_report.enqueue("198.51.100.7");
+    EXPECT_TRUE(m_op.lines().empty()) << ::testing::PrintToString(m_op.lines());
+
+    m_report.enqueue("203.0.113.99");
+    EXPECT_EQ(m_op.lines(), Lines{droppedLine("203.0.113.99", "1000 reports are waiting.")});
+
+    // The end, with the server gone: nothing waits for it.
+    std::thread ending([&] { m_report.finish(); });
+    server.reset();
+    ending.join();
+}
+
+// At the end a live server gets every queued report, in order.
+TEST_F(AbuseReportTest, ProgramEndSendsWhatIsQueued) {
+    HttpTestServer server(acceptingEach());
+    server.holdReplies();
+    configure(server.baseUrl() + "/r?a=1");
+    const std::vector<std::string> addresses = {"203.0.113.20", "203.0.113.21", "203.0.113.22"};
+    for (const std::string& address : addresses)
+        m_report.enqueue(address);
+    ASSERT_TRUE(server.waitForRequests(1));
+
+    std::thread ending([&] { m_report.finish(); });
+    server.releaseReplies();
+    ending.join();
+
+    EXPECT_EQ(reportedAddresses(server), addresses);
+    EXPECT_EQ(m_report.lastResult(), "accepted 203.0.113.22");
+    EXPECT_TRUE(m_op.lines().empty()) << ::testing::PrintToString(m_op.lines());
+}
+
+// A server that does not answer holds the end for one report's time limit at most: what is
+// left when a report has failed is dropped with a line each, and so is any later report.
+TEST_F(AbuseReportTest, ProgramEndDropsWhatADeadServerWouldHold) {
+    HttpTestServer server(HttpTestServer::silent());
+    configure(server.baseUrl() + "/r?a=1");
+    m_report.setTimeouts(5000, 300);
+    const std::vector<std::string> addresses = {"203.0.113.30", "203.0.113.31", "203.0.113.32"};
+    for (const std::string& address : addresses)
+        m_report.enqueue(address);
+    ASSERT_TRUE(server.waitForRequests(1));
+
+    m_report.finish();
+    m_report.enqueue("203.0.113.33");
+
+    // Each report was sent (and failed) or dropped; the dropped ones are the last.
+    const std::size_t sent = server.requests().size();
+    ASSERT_LT(sent, addresses.size()) << "the end waited for every report of a dead server";
+    Lines dropped;
+    for (std::size_t i = sent; i < addresses.size(); ++i)
+        dropped.push_back(droppedLine(addresses[i], "the program ends."));
+    dropped.push_back(droppedLine("203.0.113.33", "the program ends."));
+    const Lines lines = m_op.lines();
+    ASSERT_EQ(lines.size(), 2 * sent + dropped.size()) << ::testing::PrintToString(lines);
+    EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(dropped.size()), lines.end()), dropped);
+    EXPECT_EQ(lines[0], " - Ausnahme aufgetreten: ETimeoutError");
+    EXPECT_EQ(m_report.lastResult(), "0");
+    EXPECT_EQ(server.requests().size(), sent) << "nothing is sent after the end";
 }
 
 } // namespace

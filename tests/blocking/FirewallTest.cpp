@@ -1,9 +1,13 @@
 #include "blocking/Firewall.h"
 
+#include "blocking/CleanFirewall.h"
 #include "common/Errors.h"
+#include "common/FirewallLock.h"
 #include "platform/platform.h"
+#include "support/HttpTestServer.h"
 #include "support/TestContext.h"
 
+#include <algorithm>
 #include <climits>
 #include <gtest/gtest.h>
 #include <thread>
@@ -75,6 +79,47 @@ TEST_F(FirewallTest, NewBlockWritesRowRuleAndLines) {
                                 }));
 }
 
+// A report server that holds every request does not hold the blocks: they are all made and
+// logged while it still holds them, and each report's result line follows when it ends.
+TEST_F(FirewallTest, BlocksDoNotWaitForTheirReports) {
+    test::HttpTestServer server([](const test::HttpRequest& request) {
+        const std::size_t ip = request.requestLine.find("&IP=") + 4;
+        const std::string address = request.requestLine.substr(ip, request.requestLine.find(' ', ip) - ip);
+        return std::optional<test::HttpReply>(test::HttpReply{200, "OK", "accepted " + address, {}});
+    });
+    server.holdReplies();
+    env().settings.set(&SettingsValues::Report, true);
+    env().settings.set(&SettingsValues::AbuseReportRDPURL, server.baseUrl() + "/r?a=1");
+    env().op.setDetailLog(true);
+    std::vector<std::string> addresses;
+    for (int i = 10; i < 15; ++i)
+        addresses.push_back("203.0.113." + std::to_string(i));
+
+    for (const std::string& address : addresses)
+        Firewall(context(), "RDP-Block", address, 120);
+
+    EXPECT_EQ(activeRows(), 5);
+    EXPECT_EQ(commands().size(), 5u);
+    for (const std::string& address : addresses)
+        EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP " + address + " is blocked for 120 minutes!")) << address;
+    EXPECT_FALSE(env().op.hasLineContaining(" - Abuse Result: ")) << "no report has ended";
+    EXPECT_FALSE(env().op.hasLineContaining(" - Abuse Report Result: "));
+    EXPECT_LE(server.requests().size(), 1u) << "one report at a time";
+
+    server.releaseReplies();
+    env().report.finish();
+
+    std::vector<std::string> results;
+    for (const std::string& line : env().op.lines())
+        if (line.starts_with(" - Abuse Report Result: "))
+            results.push_back(line);
+    std::vector<std::string> expected;
+    for (const std::string& address : addresses)
+        expected.push_back(" - Abuse Report Result: accepted " + address);
+    EXPECT_EQ(results, expected);
+    EXPECT_EQ(server.requests().size(), 5u);
+}
+
 TEST_F(FirewallTest, BlockLengthGrowsWithHistory) {
     addHistory("203.0.113.7", 2);
     addHistory("203.0.113.8", 1); // another address's history does not count
@@ -94,7 +139,8 @@ TEST_F(FirewallTest, BlockWithoutEnd) {
     EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP 2001:db8::7 is blocked for 0 minutes!"));
 }
 
-TEST_F(FirewallTest, ExtensionMovesRevokeOnly) {
+// An extension moves `revoke` and makes sure the rule is there; it writes no reason and makes no report.
+TEST_F(FirewallTest, ExtensionMovesRevokeAndRenewsTheRule) {
     struct Case {
         const char* stored;
         int minutes;
@@ -119,7 +165,8 @@ TEST_F(FirewallTest, ExtensionMovesRevokeOnly) {
         SCOPED_TRACE(std::string(c.stored) + " + " + std::to_string(c.minutes));
         EXPECT_EQ(own.scalar("SELECT `revoke` = " + std::string(c.expected) + " AS value FROM " + own.firewall()), 1);
         EXPECT_EQ(own.query("SELECT Reason FROM " + own.firewall()).text("Reason"), "old reason");
-        EXPECT_TRUE(local.recordingFirewall.changes().empty());
+        EXPECT_EQ(local.recordingFirewall.changes(),
+                  (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
         EXPECT_EQ(local.op.lines(), (std::vector<std::string>{
                                         " - already listed = several quick attempts = extended block",
                                         " - [Honeypot-Block] IP 203.0.113.7 - Blocktime extendet by " +
@@ -164,7 +211,16 @@ TEST_F(FirewallTest, AddressesThatMustNotBecomeBlocks) {
         {"not-an-address", " - Invalid IP address: not-an-address - not blocked."},
         {"203.0.113.7\"; DROP TABLE x; --", " - Invalid IP address: 203.0.113.7\"; DROP TABLE x; -- - not blocked."},
         {"", " - Invalid IP address:  - not blocked."},
-        {"203.0.113.7 ", " - Invalid IP address: 203.0.113.7  - not blocked."},
+        {"203.0.113.7 x", " - Invalid IP address: 203.0.113.7 x - not blocked."},
+        // Addresses of no single host: a rule for them blocks nobody, or everybody.
+        {"0.0.0.0", " - Invalid IP address: 0.0.0.0 - not blocked."},
+        {"::", " - Invalid IP address: :: - not blocked."},
+        {"::ffff:0.0.0.0", " - Invalid IP address: ::ffff:0.0.0.0 - not blocked."},
+        {"255.255.255.255", " - Invalid IP address: 255.255.255.255 - not blocked."},
+        {"224.0.0.1", " - Invalid IP address: 224.0.0.1 - not blocked."},
+        {"239.255.255.250", " - Invalid IP address: 239.255.255.250 - not blocked."},
+        {"ff02::1", " - Invalid IP address: ff02::1 - not blocked."},
+        {" 127.0.0.1 ", " - IP 127.0.0.1 is a local address - not blocked."},
         {"127.0.0.1", " - IP 127.0.0.1 is a local address - not blocked."},
         {"127.8.9.10", " - IP 127.8.9.10 is a local address - not blocked."},
         {"::1", " - IP ::1 is a local address - not blocked."},
@@ -180,6 +236,64 @@ TEST_F(FirewallTest, AddressesThatMustNotBecomeBlocks) {
     }
     EXPECT_EQ(activeRows(), 0);
     EXPECT_TRUE(commands().empty());
+}
+
+// Every spelling of an address is one address: one row in its one text, then extensions of it,
+// and every rule command names that text.
+TEST_F(FirewallTest, EverySpellingOfAnAddressIsStoredAndBlockedAsOne) {
+    struct Case {
+        std::string canonical;
+        std::vector<std::string> spellings; // in the order they arrive
+    };
+    const std::vector<Case> cases = {
+        {"203.0.113.9", {"::ffff:203.0.113.9", "203.0.113.9", "203.0.113.9 ", " 203.000.113.009", "::FFFF:cb00:7109"}},
+        {"2001:db8::5", {"2001:0DB8:0:0::5", "2001:db8::5", "2001:DB8:0:0:0:0:0:5", "\t2001:db8::5 "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.canonical);
+        env().op.clear();
+        env().recordingFirewall.clear();
+        for (const std::string& spelling : c.spellings)
+            Firewall(context(), "Honeypot-Block", spelling, 60);
+
+        EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() + " WHERE BINARY IP = \"" +
+                                  c.canonical + "\""),
+                  1);
+        EXPECT_EQ(activeRows(), static_cast<std::int64_t>(&c - cases.data()) + 1) << "a row in another spelling";
+        EXPECT_EQ(blockMinutes(c.canonical), 60 * static_cast<std::int64_t>(c.spellings.size()));
+        const std::vector<std::string> lines = env().op.lines();
+        EXPECT_EQ(lines.front(), " - [Honeypot-Block] IP " + c.canonical + " is blocked for 60 minutes!");
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             " - [Honeypot-Block] IP " + c.canonical + " - Blocktime extendet by 60 minutes!"),
+                  static_cast<std::ptrdiff_t>(c.spellings.size() - 1));
+        for (const auto& change : commands())
+            EXPECT_EQ(change, (RecordingFirewallCommand::Change{true, "Autoblock_" + c.canonical, c.canonical}));
+    }
+}
+
+// Another guard on the same table releases the block between this guard's count and its update:
+// the extension finds no row, and a new block takes its place instead of an extension of nothing.
+TEST_F(FirewallTest, ExtensionWhoseBlockAnotherGuardReleasedMeanwhileBlocksAnew) {
+    addActive("203.0.113.7", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
+    TestContext otherGuard(&tables());
+    context().firewallLock->observeSteps([&](FirewallLock::Step step) {
+        if (step == FirewallLock::Step::BlockCounted)
+            CleanFirewall(otherGuard.context);
+    });
+    Firewall(context(), "RDP-Block", "203.0.113.7", 120);
+
+    EXPECT_EQ(env().op.lines(), (std::vector<std::string>{
+                                    " - already listed = several quick attempts = extended block",
+                                    " - block released meanwhile = new block",
+                                    " - [RDP-Block] IP 203.0.113.7 is blocked for 240 minutes!",
+                                }));
+    EXPECT_EQ(activeRows(), 1);
+    EXPECT_EQ(blockMinutes("203.0.113.7"), 240) << "the released block counts as an earlier one";
+    EXPECT_EQ(column("203.0.113.7", "Reason"), " - Counter: 2 - RDP-Block");
+    EXPECT_EQ(commands(),
+              (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
+    EXPECT_EQ(otherGuard.recordingFirewall.changes(),
+              (std::vector<RecordingFirewallCommand::Change>{{false, "Autoblock_203.0.113.7", "203.0.113.7"}}));
 }
 
 TEST_F(FirewallTest, HostileReasonNameIsStoredExactly) {

@@ -126,6 +126,27 @@ TEST(ConfigurationLoad, GoodConfigurationEstablishesTheConnection) {
                                                       ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta}));
 }
 
+// The all-or-nothing store and release need transactions: tables without them are named at start.
+TEST(ConfigurationLoad, TablesWithoutTransactionsAreNamedInOneLine) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    tables.exec("ALTER TABLE " + tables.firewall() + " ENGINE = MyISAM");
+    tables.exec("ALTER TABLE " + tables.history() + " ENGINE = Aria TRANSACTIONAL = 1");
+    auto lines = goodConnectionLines();
+    lines.push_back("SQLTBLPrefix=" + tables.prefix());
+    lines.push_back("SQLTBLPrefixHistory=" + tables.historyPrefix());
+    LoadFixture f(&lines);
+    f.load->startUp();
+
+    EXPECT_EQ(f.op.lines(),
+              (std::vector<std::string>{Loading, RegistryOk, Loaded, Established,
+                                        " - Tables without transactions, so a scan's store and a release are not "
+                                        "all-or-nothing: " +
+                                            tables.firewall() + " (MyISAM), " + tables.history() + " (Aria)",
+                                        ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta}));
+    EXPECT_FALSE(f.load->ConfigError()) << "a warning, not a faulty configuration";
+}
+
 TEST(ConfigurationLoad, PortZeroGetsItsPlaceholderWhileTheFieldKeepsZero) {
     auto lines = unusedConnectionLines();
     lines[1] = "SQLPort=0";

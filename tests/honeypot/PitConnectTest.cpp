@@ -1,4 +1,5 @@
 #include "PitFixture.h"
+#include "support/HttpTestServer.h"
 
 #include <algorithm>
 
@@ -9,6 +10,30 @@ class PitConnect : public PitTest {};
 
 bool hasLineStartingWith(const std::vector<std::string>& lines, const std::string& start) {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+}
+
+// The connection ends with its block, not with its report: a report server that holds every
+// request holds no connection thread.
+TEST_F(PitConnect, AReportServerThatHoldsItsRequestsHoldsNoConnection) {
+    HttpTestServer server(HttpReply{200, "OK", "accepted", {}});
+    server.holdReplies();
+    m_settings.set(&SettingsValues::Report, true);
+    m_settings.set(&SettingsValues::AbuseReportRDPURL, server.baseUrl() + "/r?a=1");
+    m_op.setDetailLog(true);
+    start();
+
+    for (const char* ip : {"203.0.113.40", "203.0.113.41", "203.0.113.42"})
+        connectAndWaitClosed(ip);
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_TRUE(m_op.hasLine(" - [Honeypot-Block] IP 203.0.113.42 is blocked for 45 minutes!"));
+    EXPECT_FALSE(hasLineStartingWith(m_op.lines(), " - Abuse Report Result: ")) << "no report has ended";
+
+    server.releaseReplies();
+    stop(portText());
+    m_report->finish();
+    const auto lines = m_op.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), " - Abuse Report Result: accepted"), 3);
+    EXPECT_EQ(server.requests().size(), 3u);
 }
 
 TEST_F(PitConnect, APeerIsListedLoggedBlockedAndClosedAsTheSwitchesSay) {

@@ -92,12 +92,15 @@ void PitTest::SetUp() {
     m_settings.set(&SettingsValues::BlockHoneypotInterval, std::string("45"));
     m_ini.emplace(m_folder / "Config.ini");
     m_report.emplace(m_settings, m_op);
-    m_context.emplace(OperationContext{m_settings, *m_ini, m_op, m_firewall, *m_report});
+    if (withNftables())
+        m_nftables = platform::makeNftablesFirewall(m_nftablesOp, {"rdp_ostrel", "nft", m_net->name()});
+    m_context.emplace(OperationContext{m_settings, *m_ini, m_op, m_nftables ? *m_nftables : m_firewall, *m_report});
     m_port = m_net->run(freeHoneypotPort);
 }
 
 void PitTest::TearDown() {
     m_pit.reset();
+    m_nftables.reset();
 }
 
 void PitTest::start(const std::string& adapter) {

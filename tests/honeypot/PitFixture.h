@@ -76,6 +76,9 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
+    // True when the blocks go to the real nftables firewall inside the namespace instead of the
+    // recorder (m_nftables is made then).
+    virtual bool withNftables() const { return false; }
 
     // Makes the Pit (with the adapter address given) if there is none yet, and starts it inside
     // the namespace.
@@ -100,6 +103,8 @@ protected:
     std::optional<IniFile> m_ini;
     WatchedOperator m_op;
     RecordingFirewallCommand m_firewall;
+    RecordingOperator m_nftablesOp;
+    std::unique_ptr<platform::FirewallCommand> m_nftables;
     std::optional<AbuseReport> m_report;
     std::optional<OperationContext> m_context;
     std::uint16_t m_port = 0;

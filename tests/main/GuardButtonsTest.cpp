@@ -1,12 +1,15 @@
 #include "ModalCloser.h"
 #include "WindowRig.h"
 #include "config/qt/Tconfig_f.h"
+#include "platform/ChannelFileWriter.h"
+#include "support/HttpTestServer.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace ostrel::test {
 namespace {
@@ -158,6 +161,51 @@ TEST(GuardButtons, ConfigErrorSetWhileTheTimerRunsKeepsItRunning) {
     EXPECT_EQ(window.kinds(), MessageThenDialog);
     EXPECT_TRUE(window.Timer->isActive());
     EXPECT_EQ(window.BTN_Timer->text(), "Stop Timer");
+}
+
+// The pass only queues its reports; closing the window sends those still waiting, in order.
+TEST(GuardButtons, ClosingTheWindowSendsTheReportsStillQueued) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    HttpTestServer server(HttpReply{200, "OK", "accepted", {}});
+    server.holdReplies();
+    WindowRig rig;
+    auto config = goodConfig(tables);
+    config.back() = "Report=TRUE";
+    config.push_back("AbuseReportRDPURL=" + server.baseUrl() + "/r?a=1");
+    config.push_back("LastRecord=1");
+    rig.writeConfig(config);
+    platform::ChannelFileWriter channel(rig.eventFolder());
+    std::vector<platform::NewChannelRecord> records;
+    // Record 1 is behind LastRecord already.
+    for (const char* ip : {"203.0.113.59", "203.0.113.60", "203.0.113.60", "203.0.113.61", "203.0.113.61",
+                           "203.0.113.62", "203.0.113.62"}) {
+        platform::NewChannelRecord record;
+        record.InsertionStrings = std::vector<std::string>{"0", ip};
+        records.push_back(record);
+    }
+    channel.append(records);
+    TestWindow& window = rig.start();
+    ASSERT_FALSE(window.ConfigError());
+
+    window.Button1Click();
+    ASSERT_EQ(rig.recorder.changes().size(), 3u) << "three blocks, made while the server holds every report";
+    EXPECT_EQ(logMessages(window).last(), " - Single pass carried out!");
+    EXPECT_TRUE(logMessages(window).filter("Ausnahme").isEmpty());
+
+    std::thread releaser([&] {
+        server.waitForRequests(1);
+        server.releaseReplies();
+    });
+    rig.finish();
+    releaser.join();
+    std::vector<std::string> reported;
+    for (const HttpRequest& request : server.requests())
+        reported.push_back(request.requestLine.substr(request.requestLine.find("&IP=") + 4, 12));
+    std::vector<std::string> blocked;
+    for (const auto& change : rig.recorder.changes())
+        blocked.push_back(change.address);
+    EXPECT_EQ(reported, blocked) << "in the order of the blocks";
 }
 
 } // namespace

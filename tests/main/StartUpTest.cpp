@@ -63,6 +63,29 @@ TEST(StartUp, WithAGoodConfigurationTheConnectionIsEstablished) {
     EXPECT_EQ(window.config_f().tbl_prefix->text().toStdString(), tables.prefix());
 }
 
+// After a reboot the firewall holds nothing: start-up puts every active block's rule back.
+TEST(StartUp, WithAGoodConfigurationTheFirewallGetsTheActiveBlocksBack) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    const std::pair<const char*, const char*> blocks[] = {
+        {"203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)"},
+        {"203.0.113.8", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)"}, // ended: the next release's to handle
+    };
+    for (const auto& [address, revoke] : blocks)
+        tables.exec("INSERT INTO " + tables.firewall() +
+                    " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + revoke + ", \"" +
+                    address + "\", 'r', 'c', 'RDP-Block')");
+    WindowRig rig;
+    rig.writeConfig(goodConfig(tables));
+    TestWindow& window = rig.start();
+
+    EXPECT_EQ(rig.recorder.changes(),
+              (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.",
+                                                Rule, Beta, " - Firewall rule restored for IP 203.0.113.7"}));
+    EXPECT_TRUE(window.shown.empty());
+}
+
 TEST(StartUp, PortZeroIsAMissingValue) {
     WindowRig rig;
     rig.writeConfig({"SQLServer=db.invalid", "SQLPort=0", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"});

@@ -56,6 +56,7 @@ public:
         m_target.deleteRule(ruleName, address);
     }
     void drain() override { ++drained; }
+    std::vector<std::string> blockedAddresses() override { return m_target.blockedAddresses(); }
     int drained = 0;
 
 private:

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace ostrel::platform {
 namespace {
@@ -82,6 +83,61 @@ TEST(Addresses, WritesOneSpellingPerAddress) {
         EXPECT_EQ(literal->family, c.family);
         EXPECT_EQ(literal->text, c.written);
     }
+}
+
+struct CanonicalCase {
+    std::string text;
+    std::optional<std::string> canonical;
+};
+
+// Every spelling of one address comes out as one text; what is no address stays none.
+const CanonicalCase canonicalCases[] = {
+    {"203.0.113.9", "203.0.113.9"},
+    {"203.0.113.9 ", "203.0.113.9"},
+    {" \t203.0.113.9\r\n", "203.0.113.9"},
+    {"203.000.113.009", "203.0.113.9"},
+    {"::ffff:203.0.113.9", "203.0.113.9"},
+    {"::FFFF:CB00:7109", "203.0.113.9"},
+    {"2001:db8::5", "2001:db8::5"},
+    {"2001:0DB8:0:0::5", "2001:db8::5"},
+    {"2001:DB8:0:0:0:0:0:5", "2001:db8::5"},
+    {" 2001:db8::5 ", "2001:db8::5"},
+    {"198.51.100.0", "198.51.100.0"},
+    {"", std::nullopt},
+    {"   ", std::nullopt},
+    {"203.0.113", std::nullopt},
+    {"203.0.113.256", std::nullopt},
+    {"203.0.113.0256", std::nullopt},
+    {"0x7f.0.0.1", std::nullopt},
+    {"2130706433", std::nullopt},
+    {"203.0.113.9 x", std::nullopt},
+    {"203. 0.113.9", std::nullopt},
+    {"203.0.113.9/32", std::nullopt},
+    {"2001:db8::5%eth0", std::nullopt},
+    {std::string("203.0.113.9\0", 12), std::nullopt},
+    {"rdp.example.com", std::nullopt},
+};
+
+TEST(Addresses, CanonicalTextOfEverySpelling) {
+    for (const auto& c : canonicalCases) {
+        SCOPED_TRACE("address text '" + c.text + "'");
+        EXPECT_EQ(canonicalAddress(c.text), c.canonical);
+        if (c.canonical) {
+            EXPECT_TRUE(isIpLiteral(*c.canonical)) << "the canonical text must pass the firewall's own check";
+            EXPECT_EQ(canonicalAddress(*c.canonical), c.canonical);
+        }
+    }
+}
+
+TEST(Addresses, SingleHostAddresses) {
+    const std::pair<std::string, bool> cases[] = {
+        {"203.0.113.9", true},     {"198.51.100.255", true},   {"2001:db8::5", true},     {"223.255.255.255", true},
+        {"240.0.0.1", true},       {"0.0.0.0", false},         {"0.1.2.3", false},        {"::", false},
+        {"::ffff:0.0.0.0", false}, {"255.255.255.255", false}, {"224.0.0.1", false},      {"239.255.255.250", false},
+        {"ff02::1", false},        {"FF05::2", false},         {"not an address", false}, {" 0.0.0.0 ", false},
+    };
+    for (const auto& [text, single] : cases)
+        EXPECT_EQ(isSingleHostAddress(text), single) << text;
 }
 
 } // namespace

@@ -230,6 +230,42 @@ TEST_F(NftablesFirewallInNamespace, LogsEveryChangeWhenNftCannotRunThere) {
     EXPECT_NE(lines[1].find("/nonexistent/nft"), std::string::npos) << lines[1];
 }
 
+TEST_F(NftablesFirewallInNamespace, ListsWhatItHoldsOnceTheQueueIsApplied) {
+    auto fw = firewall();
+    EXPECT_TRUE(fw->blockedAddresses().empty()) << "a fresh table holds nothing";
+    fw->addRule("Autoblock_203.0.113.7", "203.0.113.7");
+    fw->addRule("Autoblock_::ffff:203.0.113.8", "::ffff:203.0.113.8");
+    fw->addRule("Autoblock_2001:DB8:0::7", "2001:DB8:0::7");
+    fw->addRule("Autoblock_203.0.113.9", "203.0.113.9");
+    fw->deleteRule("Autoblock_203.0.113.9", "203.0.113.9");
+    // An element of someone else's making, without a comment, is held all the same.
+    m_ns->execChecked({"nft", "add", "element", "inet", "rdp_ostrel", BlockedV4Set, "{ 198.51.100.4 }"});
+    std::vector<std::string> held = fw->blockedAddresses(); // no drain before: it drains itself
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(held, (std::vector<std::string>{"198.51.100.4", "2001:db8::7", "203.0.113.7", "203.0.113.8"}));
+
+    m_ns->execChecked({"nft", "flush", "ruleset"});
+    EXPECT_TRUE(fw->blockedAddresses().empty()) << "a table that is gone holds nothing";
+    fw->addRule("Autoblock_203.0.113.7", "203.0.113.7");
+    EXPECT_EQ(fw->blockedAddresses(), std::vector<std::string>{"203.0.113.7"}) << "the next change sets it up again";
+    EXPECT_EQ(rules(), 2u);
+    EXPECT_TRUE(m_op.lines().empty());
+}
+
+TEST_F(NftablesFirewallInNamespace, RefusesAddressesOfNoSingleHost) {
+    auto fw = firewall();
+    for (const char* address : {"0.0.0.0", "255.255.255.255", "224.0.0.1", "::", "ff02::1"})
+        fw->addRule(std::string("Autoblock_") + address, address);
+    EXPECT_TRUE(fw->blockedAddresses().empty());
+    EXPECT_TRUE(m_op.hasLine(" - Firewall: refused to add '255.255.255.255' (not a single host)"));
+    EXPECT_EQ(m_op.lines().size(), 5u);
+}
+
+TEST_F(NftablesFirewallInNamespace, ListingThatFailsRaises) {
+    auto fw = firewall("/nonexistent/nft");
+    EXPECT_THROW(fw->blockedAddresses(), Error);
+}
+
 // These never reach nftables: the program given as nft is not nft.
 TEST(NftablesFirewall, LogsEveryChangeWhenNftCannotBeStartedOrFails) {
     struct Case {

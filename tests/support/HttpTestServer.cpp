@@ -244,9 +244,25 @@ bool HttpTestServer::waitForConnections(std::size_t count, std::chrono::millisec
     return m_changed.wait_for(lock, timeout, [&] { return m_connections >= count; });
 }
 
+void HttpTestServer::holdReplies() {
+    std::lock_guard lock(m_mutex);
+    m_held = true;
+}
+
+void HttpTestServer::releaseReplies() {
+    std::lock_guard lock(m_mutex);
+    m_held = false;
+    m_changed.notify_all();
+}
+
 void HttpTestServer::stop() {
     if (!m_acceptThread.joinable())
         return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_changed.notify_all();
+    }
     // The byte stays unread, so every wait on the line sees it.
     sendSome(m_stopWriter.get(), "x", 1);
     m_acceptThread.join();
@@ -297,6 +313,12 @@ void HttpTestServer::serve(const TestSocket& connection) {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         m_changed.notify_all();
+    }
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_held || m_stopping; });
+        if (m_stopping)
+            return;
     }
     if (std::optional<HttpReply> reply = m_responder(request))
         stream.writeAll(formatReply(*reply));

@@ -60,6 +60,11 @@ public:
     // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
     std::string baseUrl() const;
 
+    // While held, requests are received and counted but not answered; each reply follows when
+    // they are released (or never, when the server stops first).
+    void holdReplies();
+    void releaseReplies();
+
     std::vector<HttpRequest> requests() const;
     std::size_t connections() const;
     // Wait until at least that many requests (connections) have arrived; false when the time ran out.
@@ -87,6 +92,8 @@ private:
     mutable std::condition_variable m_changed;
     std::vector<HttpRequest> m_requests;
     std::size_t m_connections = 0;
+    bool m_held = false;
+    bool m_stopping = false;
     std::vector<std::thread> m_connectionThreads;
 };
 

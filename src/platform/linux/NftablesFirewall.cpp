@@ -6,19 +6,44 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 namespace ostrel::platform {
 namespace {
 
 constexpr std::size_t MaxErrorLength = 200;
 
-std::vector<std::string> nftCommandLine(const NftablesOptions& options) {
+std::vector<std::string> nftCommandLine(const NftablesOptions& options, const std::vector<std::string>& arguments) {
     std::vector<std::string> line;
     if (!options.netns.empty())
         line = {"ip", "netns", "exec", options.netns};
     const char* searchPath = std::getenv("PATH");
-    line.insert(line.end(), {findProgram(options.nftPath, searchPath ? searchPath : "/usr/bin:/bin"), "-f", "-"});
+    line.push_back(findProgram(options.nftPath, searchPath ? searchPath : "/usr/bin:/bin"));
+    line.insert(line.end(), arguments.begin(), arguments.end());
     return line;
+}
+
+// The elements of the program's two sets in `nft -j list table` output, as canonical texts.
+std::vector<std::string> elementsOfListing(const std::string& listing, const std::string& table) {
+    std::vector<std::string> addresses;
+    const nlohmann::json document = nlohmann::json::parse(listing);
+    for (const nlohmann::json& item : document.at("nftables")) {
+        const auto set = item.find("set");
+        if (set == item.end() || set->value("table", "") != table || !set->contains("elem"))
+            continue;
+        const std::string name = set->value("name", "");
+        if (name != BlockedV4Set && name != BlockedV6Set)
+            continue;
+        for (const nlohmann::json& element : set->at("elem")) {
+            // An element with a comment comes as {"elem": {"val": address, "comment": ...}}.
+            const nlohmann::json& value = element.is_object() ? element.at("elem").at("val") : element;
+            if (!value.is_string())
+                continue;
+            if (auto address = canonicalAddress(value.get<std::string>()))
+                addresses.push_back(std::move(*address));
+        }
+    }
+    return addresses;
 }
 
 // nft prefixes its message with the script position ("/dev/stdin:3:1-20: Error: ...") and
@@ -51,7 +76,8 @@ const char* verbOf(RuleChangeKind kind) {
 } // namespace
 
 NftablesFirewall::NftablesFirewall(Operator& op, NftablesOptions options)
-    : m_op(op), m_options(std::move(options)), m_commandLine(nftCommandLine(m_options)) {
+    : m_op(op), m_options(std::move(options)), m_commandLine(nftCommandLine(m_options, {"-f", "-"})),
+      m_listCommandLine(nftCommandLine(m_options, {"-j", "list", "table", "inet", m_options.table})) {
     if (!isNftIdentifier(m_options.table))
         throw EInvalidIdentifier("Not a usable nftables table name: '" + printable(m_options.table) + "'");
     const NftRun setUp = runScript(setUpScript(m_options.table));
@@ -84,11 +110,32 @@ void NftablesFirewall::drain() {
     m_applied.wait(lock, [&] { return m_appliedCount >= target; });
 }
 
+std::vector<std::string> NftablesFirewall::blockedAddresses() {
+    drain();
+    const ProcessOutcome outcome = runProcess(m_listCommandLine);
+    if (!outcome.succeeded()) {
+        // A table that is gone (a flushed ruleset, a reboot) holds nothing; the next change
+        // sets it up again.
+        if (outcome.errors.find("Error: No such file or directory") != std::string::npos)
+            return {};
+        throw EOSError("Cannot list the nftables table inet " + m_options.table + ": " + errorMessageOf(outcome));
+    }
+    try {
+        return elementsOfListing(outcome.output, m_options.table);
+    } catch (const nlohmann::json::exception& error) {
+        throw EOSError("Cannot read the listing of the nftables table inet " + m_options.table + ": " + error.what());
+    }
+}
+
 void NftablesFirewall::queue(RuleChangeKind kind, const std::string& ruleName, const std::string& address) {
     auto literal = parseIpLiteral(address);
-    if (!literal || isLoopbackAddress(address)) {
+    const char* refusal = !literal                        ? "not an IP address"
+                          : isLoopbackAddress(address)    ? "loopback address"
+                          : !isSingleHostAddress(address) ? "not a single host"
+                                                          : nullptr;
+    if (refusal) {
         logLine(m_op, std::string(" - Firewall: refused to ") + verbOf(kind) + " '" + printable(address) + "' (" +
-                          (literal ? "loopback address" : "not an IP address") + ")");
+                          refusal + ")");
         return;
     }
     RuleChange change{kind, std::move(*literal), kind == RuleChangeKind::Add ? elementComment(ruleName) : "", address};

@@ -29,6 +29,8 @@ public:
     void addRule(const std::string& ruleName, const std::string& address) override;
     void deleteRule(const std::string& ruleName, const std::string& address) override;
     void drain() override;
+    // Lists the table with one `nft -j` run after the queue drained.
+    std::vector<std::string> blockedAddresses() override;
 
 private:
     struct NftRun {
@@ -45,7 +47,8 @@ private:
 
     Operator& m_op;
     const NftablesOptions m_options;
-    const std::vector<std::string> m_commandLine;
+    const std::vector<std::string> m_commandLine;     // nft -f - (applies a script)
+    const std::vector<std::string> m_listCommandLine; // nft -j list table inet <table>
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -1,0 +1,26 @@
+#include "guard/GuardStartUp.h"
+
+#include "blocking/FirewallReconcile.h"
+#include "common/Errors.h"
+#include "common/OperationContext.h"
+#include "common/Operator.h"
+#include "config/ConfigurationLoad.h"
+
+#include <exception>
+#include <string>
+
+namespace ostrel {
+
+void startUpGuard(ConfigurationLoad& load, OperationContext& context) {
+    load.startUp();
+    if (load.ConfigError())
+        return;
+    try {
+        reconcileFirewall(context);
+    } catch (const std::exception& error) {
+        // Nobody asked for this work: the line tells the operator, the next pass tries again.
+        logLine(context.op, std::string(" ") + errorTypeName(error) + ":" + error.what());
+    }
+}
+
+} // namespace ostrel

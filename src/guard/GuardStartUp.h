@@ -1,0 +1,14 @@
+#pragma once
+
+namespace ostrel {
+
+class ConfigurationLoad;
+struct OperationContext;
+
+// The start-up of a guard, with its window or without: the configuration load, the start-up
+// connection and the banner lines, then, when the configuration is usable, the firewall made to
+// hold every active block again (after a reboot its rules are gone). A reconcile that fails is
+// logged and the one after the next pass tries again; a conversion error of the load raises.
+void startUpGuard(ConfigurationLoad& load, OperationContext& context);
+
+} // namespace ostrel

@@ -1,0 +1,230 @@
+// The firewall holds exactly the active blocks: re-filled at start, reconciled after every pass,
+// and kept by a block and a release of one address whichever comes first. Real nftables inside a
+// namespace of the test's own, real tables.
+#include "blocking/CleanFirewall.h"
+#include "blocking/Firewall.h"
+#include "blocking/FirewallReconcile.h"
+#include "common/FirewallLock.h"
+#include "guard/GuardTimer.h"
+#include "platform/platform.h"
+#include "support/NetworkNamespace.h"
+#include "support/NftablesInspection.h"
+#include "support/StepGate.h"
+#include "support/TestContext.h"
+
+#include <exception>
+#include <gtest/gtest.h>
+#include <set>
+#include <thread>
+
+namespace ostrel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::NetworkNamespace;
+using Addresses = std::set<std::string>;
+
+constexpr const char* Table = "rdp_ostrel";
+
+// A channel without new records: the pass then consists of its release and its reconcile.
+class SilentSource : public platform::EventSource {
+public:
+    std::vector<platform::EventRecord> recordsAbove(std::int64_t) override { return {}; }
+};
+
+class QuietProgress : public PassProgress {
+public:
+    void setMaximum(int) override {}
+    void stepIt() override {}
+    void reset() override {}
+};
+
+// Runs work on a thread of its own and keeps what it raised.
+class Worker {
+public:
+    template <typename Work>
+    explicit Worker(Work work)
+        : m_thread([this, work] {
+              try {
+                  work();
+              } catch (...) {
+                  m_failure = std::current_exception();
+              }
+          }) {}
+    ~Worker() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    void join() {
+        m_thread.join();
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+    }
+
+private:
+    std::exception_ptr m_failure;
+    std::thread m_thread;
+};
+
+class FirewallAgreementTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OSTREL_REQUIRE_TEST_DB();
+        if (!NetworkNamespace::available())
+            GTEST_SKIP() << NetworkNamespace::unavailableReason();
+        m_ns.emplace();
+        m_tables.emplace();
+        m_firewall = platform::makeNftablesFirewall(m_firewallOp, {Table, "nft", m_ns->name()});
+        m_env = std::make_unique<test::TestContext>(&*m_tables, m_firewall.get());
+        m_env->settings.set(&SettingsValues::LastRecord, std::string("1"));
+    }
+
+    test::TestTables& tables() { return *m_tables; }
+    OperationContext& context() { return m_env->context; }
+    test::RecordingOperator& op() { return m_env->op; }
+    platform::FirewallCommand& firewall() { return *m_firewall; }
+    FirewallLock& lock() { return *context().firewallLock; }
+
+    void addBlock(const std::string& address, const std::string& revoke) {
+        tables().exec("INSERT INTO " + tables().firewall() +
+                      " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + revoke + ", \"" +
+                      address + "\", ' - Counter: 1 - RDP-Block', 'netsh', 'RDP-Block')");
+    }
+    void nft(const std::string& command) { m_ns->execChecked({"nft", command}); }
+    // What the sets hold once every queued change is applied.
+    Addresses held() {
+        firewall().drain();
+        Addresses addresses;
+        for (const char* set : {"blocked_v4", "blocked_v6"})
+            for (const auto& [address, comment] : test::setElements(*m_ns, Table, set))
+                addresses.insert(address);
+        return addresses;
+    }
+    Addresses activeRows() {
+        Addresses addresses;
+        for (ResultSet rows = tables().query("SELECT IP FROM " + tables().firewall() + " WHERE `revoke` > NOW()");
+             !rows.eof(); rows.next())
+            addresses.insert(rows.text("IP"));
+        return addresses;
+    }
+    void pass() {
+        SilentSource source;
+        QuietProgress progress;
+        GuardTimer(context(), source, progress).singlePass();
+    }
+
+    std::optional<NetworkNamespace> m_ns;
+    std::optional<test::TestTables> m_tables;
+    test::RecordingOperator m_firewallOp;
+    std::unique_ptr<platform::FirewallCommand> m_firewall;
+    std::unique_ptr<test::TestContext> m_env;
+};
+
+TEST_F(FirewallAgreementTest, StartUpRefillsTheSetsFromTheActiveRows) {
+    addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    addBlock("2001:db8::7", "\"2099-01-01 00:00:00\"");
+    addBlock("::ffff:203.0.113.8", "DATE_ADD(NOW(), INTERVAL 1 HOUR)"); // stored in another spelling
+    addBlock("203.0.113.9", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");      // ended: the release's to handle
+    addBlock("not-an-address", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    firewall().addRule("Autoblock_203.0.113.7", "203.0.113.7");
+    firewall().drain();
+    nft("flush ruleset"); // as after a reboot
+
+    reconcileFirewall(context());
+
+    EXPECT_EQ(held(), (Addresses{"2001:db8::7", "203.0.113.7", "203.0.113.8"}));
+    EXPECT_EQ(op().lines(), (std::vector<std::string>{
+                                " - Firewall rule restored for IP 2001:db8::7",
+                                " - Firewall rule restored for IP 203.0.113.7",
+                                " - Firewall rule restored for IP 203.0.113.8",
+                            }));
+    EXPECT_EQ(test::ruleCount(*m_ns, Table, "input"), 2u) << "the drop rules come back with the table";
+
+    op().clear();
+    reconcileFirewall(context());
+    EXPECT_TRUE(op().lines().empty()) << "a firewall that agrees is left alone";
+    EXPECT_TRUE(m_firewallOp.lines().empty());
+}
+
+TEST_F(FirewallAgreementTest, APassPutsBackARuleThatFailedAndRemovesOneWithoutBlock) {
+    // The table replaced by one with a set of the wrong kind: every change of the block fails.
+    nft("delete table inet rdp_ostrel");
+    nft("add table inet rdp_ostrel");
+    nft("add set inet rdp_ostrel blocked_v4 { type ipv6_addr; }");
+    Firewall(context(), "RDP-Block", "203.0.113.7", 120);
+    firewall().drain();
+    ASSERT_TRUE(m_firewallOp.hasLineContaining(" - Firewall: could not add 203.0.113.7"));
+    nft("delete table inet rdp_ostrel");
+    firewall().addRule("Autoblock_198.51.100.9", "198.51.100.9"); // a rule without a block
+    ASSERT_EQ(held(), (Addresses{"198.51.100.9"}));
+    op().clear();
+
+    pass();
+
+    EXPECT_EQ(held(), (Addresses{"203.0.113.7"}));
+    EXPECT_EQ(held(), activeRows());
+    EXPECT_TRUE(op().hasLine(" - Firewall rule restored for IP 203.0.113.7"));
+    EXPECT_TRUE(op().hasLine(" - Firewall rule without block removed for IP 198.51.100.9"));
+}
+
+TEST_F(FirewallAgreementTest, AnExtensionPutsBackTheRuleOfItsBlock) {
+    addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    Firewall(context(), "Honeypot-Block", "203.0.113.7", 120);
+    EXPECT_TRUE(op().hasLine(" - [Honeypot-Block] IP 203.0.113.7 - Blocktime extendet by 120 minutes!"));
+    EXPECT_EQ(held(), (Addresses{"203.0.113.7"}));
+}
+
+TEST_F(FirewallAgreementTest, DebugChangesNothing) {
+    addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    firewall().addRule("Autoblock_198.51.100.9", "198.51.100.9");
+    op().setDebug(true);
+
+    reconcileFirewall(context());
+    pass();
+
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9"}));
+    EXPECT_FALSE(op().hasLineContaining("Firewall rule"));
+}
+
+// A block and a release of one address, each stopped at its critical step while the other is
+// started: whichever comes first, the sets hold the address while its row is active.
+TEST_F(FirewallAgreementTest, BlockAndReleaseOfOneAddressInBothOrders) {
+    struct Order {
+        const char* name;
+        FirewallLock::Step stoppedAt; // the step at which the first one waits for the second
+        bool blockFirst;
+        std::string line;
+    };
+    const Order orders[] = {
+        {"release, then block", FirewallLock::Step::ReleaseCommitted, false,
+         " - [RDP-Block] IP 203.0.113.7 is blocked for 240 minutes!"},
+        {"block, then release", FirewallLock::Step::BlockCounted, true,
+         " - [RDP-Block] IP 203.0.113.7 - Blocktime extendet by 120 minutes!"},
+    };
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.name);
+        tables().exec("DELETE FROM " + tables().firewall() + ";\nDELETE FROM " + tables().history() + ";");
+        op().clear();
+        addBlock("203.0.113.7", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
+        firewall().addRule("Autoblock_203.0.113.7", "203.0.113.7");
+        ASSERT_EQ(held(), (Addresses{"203.0.113.7"}));
+
+        const auto block = [&] { Firewall(context(), "RDP-Block", "203.0.113.7", 120); };
+        const auto release = [&] { CleanFirewall(context()); };
+        test::StepGate gate(lock(), order.stoppedAt);
+        Worker first(order.blockFirst ? std::function<void()>(block) : std::function<void()>(release));
+        ASSERT_TRUE(gate.waitUntilStopped());
+        Worker second(order.blockFirst ? std::function<void()>(release) : std::function<void()>(block));
+        ASSERT_TRUE(lock().waitForWaiters(1, 20s)) << "the second one did not wait for the first";
+        gate.open();
+        first.join();
+        second.join();
+
+        EXPECT_EQ(activeRows(), (Addresses{"203.0.113.7"}));
+        EXPECT_EQ(held(), (Addresses{"203.0.113.7"}));
+        EXPECT_TRUE(op().hasLine(order.line));
+    }
+}
+
+} // namespace
+} // namespace ostrel
