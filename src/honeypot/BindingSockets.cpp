@@ -37,4 +37,26 @@ std::vector<BoundSocket> bindAll(const std::vector<BindingAddress>& bindings) {
     return sockets;
 }
 
+void listenAll(std::vector<BoundSocket>& sockets, int queue) {
+    std::vector<int> portsServedEverywhere;
+    for (auto bound = sockets.begin(); bound != sockets.end();) {
+        const bool covered =
+            !coversEveryAddress(bound->binding) && std::find(portsServedEverywhere.begin(), portsServedEverywhere.end(),
+                                                             bound->binding.port) != portsServedEverywhere.end();
+        bool addressInUse = false;
+        try {
+            listenOn(bound->socket, bound->binding, queue, &addressInUse);
+        } catch (const ESocketError&) {
+            if (covered && addressInUse) {
+                bound = sockets.erase(bound);
+                continue;
+            }
+            throw;
+        }
+        if (coversEveryAddress(bound->binding))
+            portsServedEverywhere.push_back(bound->binding.port);
+        ++bound;
+    }
+}
+
 } // namespace ostrel::honeypot

@@ -22,4 +22,9 @@ struct BoundSocket {
 };
 std::vector<BoundSocket> bindAll(const std::vector<BindingAddress>& bindings);
 
+// Puts the sockets of bindAll to listening. Some systems (Wine on Linux among them) let the
+// covered binding bind and refuse it only when it listens: such a socket is dropped like one
+// refused at bind. Any other failure raises ESocketError.
+void listenAll(std::vector<BoundSocket>& sockets, int queue);
+
 } // namespace ostrel::honeypot

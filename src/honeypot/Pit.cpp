@@ -72,8 +72,7 @@ struct Pit::State {
 
 void Pit::State::activate() {
     std::vector<BoundSocket> sockets = bindAll(currentBindings());
-    for (const BoundSocket& bound : sockets)
-        listenOn(bound.socket, bound.binding, ListenQueue);
+    listenAll(sockets, ListenQueue);
     auto started = std::make_unique<ListenerRun>();
     threads.open();
     ConnectionHandler handler = [&context = context, &Contexts = Contexts](Socket socket, const std::string& peerIp) {

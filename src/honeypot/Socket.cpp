@@ -35,10 +35,13 @@ Socket bindSocket(const BindingAddress& binding, bool* addressInUse) {
     return socket;
 }
 
-void listenOn(const Socket& socket, const BindingAddress& binding, int queue) {
+void listenOn(const Socket& socket, const BindingAddress& binding, int queue, bool* addressInUse) {
     platform::SocketFailure failure;
-    if (!platform::listenOn(socket.handle(), queue, failure))
+    if (!platform::listenOn(socket.handle(), queue, failure)) {
+        if (addressInUse)
+            *addressInUse = failure.addressInUse;
         throw ESocketError("Could not listen on " + describe(binding) + ": " + failure.text);
+    }
 }
 
 } // namespace ostrel::honeypot

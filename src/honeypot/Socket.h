@@ -44,7 +44,8 @@ std::string describe(const BindingAddress& binding);
 // bind found the address and port taken.
 Socket bindSocket(const BindingAddress& binding, bool* addressInUse = nullptr);
 
-// Puts a bound socket to listening with the given queue; ESocketError when it cannot.
-void listenOn(const Socket& socket, const BindingAddress& binding, int queue);
+// Puts a bound socket to listening with the given queue; ESocketError when it cannot, with
+// `addressInUse` telling whether the system found the address and port taken only now.
+void listenOn(const Socket& socket, const BindingAddress& binding, int queue, bool* addressInUse = nullptr);
 
 } // namespace ostrel::honeypot

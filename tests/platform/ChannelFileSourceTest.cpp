@@ -149,9 +149,17 @@ TEST_F(ChannelFileSourceTest, AFileThatCannotBeReadRaisesTheEventSourceError) {
     };
     std::filesystem::create_directories(m_folder.path() / "dir" / channelFileName());
     const auto regularFile = writeFile(m_folder / "plain", "x");
+#ifdef _WIN32
+    // The system's own codes there: ERROR_ACCESS_DENIED for a folder opened as a file, ERROR_DIRECTORY.
+    constexpr std::uint32_t IsFolder = 5;
+    constexpr std::uint32_t NotAFolder = 267;
+#else
+    constexpr std::uint32_t IsFolder = EISDIR;
+    constexpr std::uint32_t NotAFolder = ENOTDIR;
+#endif
     const std::vector<Case> cases = {
-        {"the channel file is a folder", m_folder.path() / "dir", static_cast<std::int32_t>(0x80070000u | EISDIR)},
-        {"the folder is a regular file", regularFile, static_cast<std::int32_t>(0x80070000u | ENOTDIR)},
+        {"the channel file is a folder", m_folder.path() / "dir", static_cast<std::int32_t>(0x80070000u | IsFolder)},
+        {"the folder is a regular file", regularFile, static_cast<std::int32_t>(0x80070000u | NotAFolder)},
     };
     for (const auto& c : cases) {
         ChannelFileSource source(c.folder);

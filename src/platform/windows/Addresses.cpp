@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/windows/WindowsApi.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace ostrel::platform {
@@ -16,6 +17,42 @@ std::string textOf(int family, const void* address) {
 // inet_pton reads up to the first NUL; a text with one inside is more than an address.
 bool hasNul(const std::string& text) {
     return text.find('\0') != std::string::npos;
+}
+
+std::string trimmed(const std::string& text) {
+    constexpr const char* Blanks = " \t\r\n\v\f";
+    const auto first = text.find_first_not_of(Blanks);
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
+}
+
+// Dotted decimal whose parts may carry leading zeros ("203.000.113.009"), read as decimal:
+// inet_pton refuses such a text, and reading it as octal, as inet_aton would, names another host.
+std::optional<std::string> paddedIPv4(const std::string& text) {
+    std::string written;
+    std::size_t position = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (position >= text.size() || text[position] != '.')
+                return std::nullopt;
+            ++position;
+            written += '.';
+        }
+        int value = 0;
+        std::size_t digits = 0;
+        while (position < text.size() && text[position] >= '0' && text[position] <= '9' && digits < 3) {
+            value = value * 10 + (text[position] - '0');
+            ++position;
+            ++digits;
+        }
+        if (digits == 0 || value > 255)
+            return std::nullopt;
+        written += std::to_string(value);
+    }
+    if (position != text.size())
+        return std::nullopt;
+    return written;
 }
 
 } // namespace
@@ -36,6 +73,33 @@ std::optional<IpLiteral> parseIpLiteral(const std::string& text) {
         return IpLiteral{AddressFamily::IPv4, textOf(AF_INET, &v4)};
     }
     return IpLiteral{AddressFamily::IPv6, textOf(AF_INET6, &v6)};
+}
+
+std::optional<std::string> canonicalAddress(const std::string& text) {
+    const std::string bare = trimmed(text);
+    if (auto literal = parseIpLiteral(bare))
+        return std::move(literal->text);
+    if (hasNul(bare))
+        return std::nullopt;
+    return paddedIPv4(bare);
+}
+
+bool isSingleHostAddress(const std::string& text) {
+    const auto canonical = canonicalAddress(text);
+    if (!canonical)
+        return false;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, canonical->c_str(), &v4) == 1) {
+        const std::uint32_t address = ntohl(v4.s_addr);
+        const bool unspecified = (address >> 24) == 0;
+        const bool multicast = (address >> 28) == 0xE;
+        const bool broadcast = address == 0xFFFFFFFFu;
+        return !unspecified && !multicast && !broadcast;
+    }
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, canonical->c_str(), &v6) != 1)
+        return false;
+    return !IN6_IS_ADDR_UNSPECIFIED(&v6) && !IN6_IS_ADDR_MULTICAST(&v6);
 }
 
 bool isIpLiteral(const std::string& text) {

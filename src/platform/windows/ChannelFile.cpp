@@ -53,8 +53,16 @@ bool ChannelFile::openForReading(const std::filesystem::path& file, SystemError&
     const HANDLE handle =
         ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return failed(error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = ::GetLastError();
+        // Windows says "path not found" also when the folder is a file; that is no missing channel.
+        std::error_code ignored;
+        const auto folder = file.parent_path();
+        if (code == ERROR_PATH_NOT_FOUND && std::filesystem::exists(folder, ignored) &&
+            !std::filesystem::is_directory(folder, ignored))
+            return failed(error, ERROR_DIRECTORY);
+        return failed(error, code);
+    }
     m_handle = reinterpret_cast<std::intptr_t>(handle);
     return true;
 }

@@ -33,7 +33,7 @@ public:
     void drain() override;
     // The addresses that hold an Autoblock_ rule once the queued changes are carried out.
     // Raises EOleException when the rules cannot be listed.
-    std::vector<std::string> blockedAddresses();
+    std::vector<std::string> blockedAddresses() override;
 
 private:
     // Reaches the rule collection, making it when needed; raises EOleException when it cannot.
