@@ -5,6 +5,7 @@
 #include "config/ConfigurationLoad.h"
 #include "platform/ChannelFileWriter.h"
 #include "platform/windows/WindowsApi.h"
+#include "platform/windows/WineDetection.h"
 #include "support/TempFolder.h"
 #include "support/TestDatabase.h"
 
@@ -88,7 +89,8 @@ std::vector<std::string> messagesOf(const std::string& output) {
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        for (const std::string start : {" - ", ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta})
+        for (const std::string start :
+             {" - ", "EOleException:", ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta})
             if (const auto at = line.find(start); at != std::string::npos) {
                 messages.push_back(line.substr(at));
                 break;
@@ -125,21 +127,32 @@ TEST(ServiceOnWindows, OncePassStoresAndBlocksTheRepeatOffender) {
         run({L"--config", (folder / "Config.ini").wstring(), L"--eventlog", eventlog.wstring(), L"--once"},
             folder / "output.txt");
 
-    ASSERT_EQ(outcome.exitCode, 0u) << outcome.output;
-    EXPECT_EQ(messagesOf(outcome.output), (std::vector<std::string>{
-                                              " - Loading config ... ",
-                                              " - Registry OK.",
-                                              " - Config loaded.",
-                                              " - Database connection established.",
-                                              ConfigurationLoad::BannerRule,
-                                              ConfigurationLoad::BannerBeta,
-                                              " - RecordNumber 4: 203.0.113.7",
-                                              " - RecordNumber 3: 198.51.100.9",
-                                              " - RecordNumber 2: 203.0.113.7",
-                                              " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
-                                              " - Single pass carried out!",
-                                          }))
-        << outcome.output;
+    std::vector<std::string> expected = {
+        " - Loading config ... ",
+        " - Registry OK.",
+        " - Config loaded.",
+        " - Database connection established.",
+        ConfigurationLoad::BannerRule,
+        ConfigurationLoad::BannerBeta,
+        " - RecordNumber 4: 203.0.113.7",
+        " - RecordNumber 3: 198.51.100.9",
+        " - RecordNumber 2: 203.0.113.7",
+        " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
+    };
+    const std::string listingFailed = "INetFwRules::get__NewEnum: Not implemented.";
+    if (runningUnderWine()) {
+        // Wine's firewall does not list its rules (get__NewEnum answers E_NOTIMPL), so the
+        // reconcile that holds the firewall to the active blocks fails: at start it is logged,
+        // after the pass it ends the program with that error. The rows and lines up to there are
+        // the guard's own work; on Windows the pass ends normally.
+        expected.insert(expected.begin() + 6, "EOleException:" + listingFailed);
+        EXPECT_EQ(outcome.exitCode, 1u) << outcome.output;
+        EXPECT_NE(outcome.output.find("rdp-ostrel-service: " + listingFailed), std::string::npos) << outcome.output;
+    } else {
+        expected.push_back(" - Single pass carried out!");
+        EXPECT_EQ(outcome.exitCode, 0u) << outcome.output;
+    }
+    EXPECT_EQ(messagesOf(outcome.output), expected) << outcome.output;
     EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall() + " WHERE IP = \"203.0.113.7\""), 1);
     EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall()), 1);
     // The offender's sightings are gone; the other address waits with its one sighting.
