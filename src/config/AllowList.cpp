@@ -2,6 +2,8 @@
 
 #include "config/Settings.h"
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -194,15 +196,23 @@ bool AllowList::allows(const std::string& address) const {
 }
 
 bool onAllowList(const Settings& settings, const std::string& address) {
-    // The text is read at every block; it is parsed again only when it changed.
-    thread_local std::string parsedText;
-    thread_local AllowList parsedList;
+    // The text is read at every block; it is parsed again only when it changed. One cache for
+    // all threads: a thread_local one would need destructors at thread end, which mingw-w64 runs
+    // after the thread's storage is gone.
+    static std::mutex mutex;
+    static std::string parsedText;
+    static std::shared_ptr<const AllowList> parsedList = std::make_shared<AllowList>();
     const std::string text = settings.get(&SettingsValues::AllowList);
-    if (text != parsedText) {
-        parsedList = AllowList::parse(text);
-        parsedText = text;
+    std::shared_ptr<const AllowList> list;
+    {
+        std::lock_guard lock(mutex);
+        if (text != parsedText) {
+            parsedList = std::make_shared<AllowList>(AllowList::parse(text));
+            parsedText = text;
+        }
+        list = parsedList;
     }
-    return parsedList.allows(address);
+    return list->allows(address);
 }
 
 } // namespace ostrel

@@ -3,6 +3,25 @@
 #include <mysql.h>
 
 namespace ostrel {
+
+#ifdef __MINGW32__
+
+// mingw-w64's runtime runs the destructors of thread_local objects after it has freed their
+// storage, so a connection kept per thread crashes the process when its thread ends. Built with
+// it, every operation opens a connection of its own, as before connections were kept: slower,
+// and otherwise the same.
+std::shared_ptr<Connection> ConnectionCache::acquire(const Settings& settings) {
+    return acquire(ConnectionValues::fromSettings(settings));
+}
+
+std::shared_ptr<Connection> ConnectionCache::acquire(const ConnectionValues& values) {
+    return std::make_shared<Connection>(values);
+}
+
+void ConnectionCache::closeThreadConnection() noexcept {}
+
+#else
+
 namespace {
 
 // The calling thread's kept connection and the values it was opened with.
@@ -61,5 +80,7 @@ std::shared_ptr<Connection> ConnectionCache::acquire(const ConnectionValues& val
 void ConnectionCache::closeThreadConnection() noexcept {
     threadConnection.close();
 }
+
+#endif
 
 } // namespace ostrel

@@ -3,9 +3,11 @@
 #include "config/Settings.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <unistd.h> // getpid; mingw-w64 has it too
 
@@ -76,7 +78,15 @@ bool requireDatabase() {
 
 std::string TestTables::uniquePrefix() {
     static std::atomic<int> counter{0};
-    return "t" + std::to_string(getpid()) + "_" + std::to_string(counter++) + "_";
+    // Process numbers come round again (under Wine within a few runs), and a run that crashed
+    // left its tables behind: a random part keeps a new run off them.
+    static const std::string run = [] {
+        std::random_device random;
+        char text[9];
+        std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(random()));
+        return std::string(text);
+    }();
+    return "t" + std::to_string(getpid()) + "_" + run + "_" + std::to_string(counter++) + "_";
 }
 
 TestTables::TestTables() : m_prefix(uniquePrefix()), m_historyPrefix(m_prefix) {
