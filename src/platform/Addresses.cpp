@@ -2,10 +2,17 @@
 
 #include "platform/platform.h"
 
-#include <arpa/inet.h>
 #include <cstdint>
 #include <cstring>
+
+// The text forms of addresses are the same on every platform; only the headers that declare
+// inet_pton and inet_ntop differ.
+#ifdef _WIN32
+#include "platform/windows/WindowsApi.h"
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#endif
 
 namespace ostrel::platform {
 namespace {
