@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         const auto records = recordsOf(options);
         ostrel::platform::ChannelFileWriter writer(options.folder, options.channel);
         const std::int64_t first = writer.append(records);
-        const std::int64_t last = first + static_cast<std::int64_t>(records.size()) - 1;
+        const std::int64_t last = first + (static_cast<std::int64_t>(records.size()) - 1);
         std::cout << "Appended records " << first << ".." << last << " to " << writer.file().string() << "\n";
         return 0;
     } catch (const UsageError& error) {

@@ -109,9 +109,9 @@ std::int64_t ChannelFileWriter::append(const std::vector<NewChannelRecord>& reco
     // A writer that died mid-line left a fragment; it stays a damaged line of its own.
     if (!endsInLineBreak(file, *size, m_file))
         batch += '\n';
-    std::int64_t number = first;
-    for (const NewChannelRecord& record : records)
-        batch += recordLine(number++, timeCreated, record);
+    // Numbered by offset from the first, so that the last may be the largest 64-bit number.
+    for (std::size_t i = 0; i < records.size(); ++i)
+        batch += recordLine(first + static_cast<std::int64_t>(i), timeCreated, records[i]);
     if (!file.append(batch, error))
         throw writeError("write", m_file, error);
     return first;
