@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ostrel::platform {
 
@@ -24,8 +25,14 @@ class ChannelFile {
 public:
     ChannelFile() = default;
     ~ChannelFile() { close(); }
-    ChannelFile(ChannelFile&& other) noexcept;
-    ChannelFile& operator=(ChannelFile&& other) noexcept;
+    ChannelFile(ChannelFile&& other) noexcept : m_handle(std::exchange(other.m_handle, Closed)) {}
+    ChannelFile& operator=(ChannelFile&& other) noexcept {
+        if (this != &other) {
+            close();
+            m_handle = std::exchange(other.m_handle, Closed);
+        }
+        return *this;
+    }
     ChannelFile(const ChannelFile&) = delete;
     ChannelFile& operator=(const ChannelFile&) = delete;
 

@@ -3,7 +3,7 @@
 #include "GuardTestSupport.h"
 #include "common/Errors.h"
 #include "guard/GuardTimer.h"
-#include "support/TcpProxy.h"
+#include "support/TcpForwarder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ TEST_F(StoreOutcomeTest, ACommitWhoseReplyIsLostIsStoredOnce) {
     const test::TestServer& server = test::TestServer::get();
     if (server.host != "127.0.0.1")
         GTEST_SKIP() << "the proxy needs the test server on 127.0.0.1";
-    test::TcpProxy proxy(server.host, server.port);
+    test::TcpForwarder proxy(server.host, static_cast<std::uint16_t>(server.port));
     settings().set(&SettingsValues::SQLPort, std::to_string(proxy.port()));
     GuardTimer timer(ctx().context, channel.source, m_progress);
 

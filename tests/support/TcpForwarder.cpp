@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string>
 #include <sys/socket.h>
 #include <utility>
 #include <vector>
@@ -52,15 +53,42 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 struct Carried {
     platform::FileDescriptor client;
     platform::FileDescriptor target;
+    std::string clientPacket; // the client's bytes of a MySQL packet not yet complete
+    bool loseReply = false;   // a COMMIT went on: its answer ends the connection instead
 };
 
-// Moves what one side has to the other; false when the connection has ended.
-bool pass(int from, int to) {
+// Moves what one side has to the other; false when the connection has ended. What it moved is
+// appended to `seen` when given.
+bool pass(int from, int to, std::string* seen = nullptr) {
     char buffer[65536];
     const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
     if (got < 0 && errno == EINTR)
         return true;
-    return got > 0 && writeAll(to, buffer, static_cast<std::size_t>(got));
+    if (got <= 0 || !writeAll(to, buffer, static_cast<std::size_t>(got)))
+        return false;
+    if (seen)
+        seen->append(buffer, static_cast<std::size_t>(got));
+    return true;
+}
+
+// True when the client's bytes so far end a COM_QUERY packet holding exactly "COMMIT"; the
+// complete packets (3-byte length, sequence byte, payload) leave the buffer.
+bool endsInCommit(std::string& clientBytes) {
+    static const std::string Commit = "\x03"
+                                      "COMMIT";
+    bool commit = false;
+    for (;;) {
+        if (clientBytes.size() < 4)
+            return commit;
+        const auto byte = [&](std::size_t i) {
+            return static_cast<std::size_t>(static_cast<unsigned char>(clientBytes[i]));
+        };
+        const std::size_t length = byte(0) | (byte(1) << 8) | (byte(2) << 16);
+        if (clientBytes.size() < 4 + length)
+            return commit;
+        commit = length == Commit.size() && clientBytes.compare(4, length, Commit) == 0;
+        clientBytes.erase(0, 4 + length);
+    }
 }
 
 } // namespace
@@ -155,8 +183,18 @@ void TcpForwarder::run() {
         }
         std::size_t index = 2;
         for (auto it = connections.begin(); it != connections.end(); index += 2) {
-            const bool ended = (fds[index].revents && !pass(it->client.get(), it->target.get())) ||
-                               (fds[index + 1].revents && !pass(it->target.get(), it->client.get()));
+            bool ended = fds[index].revents && !pass(it->client.get(), it->target.get(), &it->clientPacket);
+            if (!ended && endsInCommit(it->clientPacket) && m_loseCommitReply.exchange(false))
+                it->loseReply = true;
+            if (!ended && fds[index + 1].revents) {
+                // The answer to the COMMIT has come, so the commit has happened: it is not passed on.
+                if (it->loseReply) {
+                    ++m_lostReplies;
+                    ended = true;
+                } else {
+                    ended = !pass(it->target.get(), it->client.get());
+                }
+            }
             it = ended ? connections.erase(it) : std::next(it);
         }
         if (fds[1].revents & POLLIN) {

@@ -2,6 +2,7 @@
 
 #include "platform/linux/FileDescriptor.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -14,7 +15,10 @@ namespace ostrel::test {
 
 // A TCP forwarder on a loopback address: every connection made to it is carried through to the
 // target byte for byte, on a thread of its own. It counts the connections it took and can cut them
-// all at once, as a restart of the server behind it would.
+// all at once, as a restart of the server behind it would. In front of a MySQL server it can also
+// lose the reply to a COMMIT the way a broken network does: the statement is passed on, and once
+// the server answers (so the commit has happened) both sides are closed instead of passing the
+// answer back, leaving the client not knowing whether it committed.
 class TcpForwarder {
 public:
     // `listenPort` 0 lets the system choose.
@@ -36,6 +40,11 @@ public:
     // Waits until exactly `count` connections are carried; false when the time ran out.
     bool waitUntilCarried(std::size_t count, std::chrono::milliseconds timeout) const;
 
+    // The next COMMIT on any carried connection loses its reply.
+    void loseNextCommitReply() { m_loseCommitReply = true; }
+    // Replies lost so far.
+    int lostReplies() const { return m_lostReplies.load(); }
+
 private:
     void run();
     void wake() const;
@@ -55,6 +64,8 @@ private:
     std::uint64_t m_cutsAsked = 0;
     std::uint64_t m_cutsDone = 0;
     bool m_stopping = false;
+    std::atomic<bool> m_loseCommitReply{false};
+    std::atomic<int> m_lostReplies{0};
     std::thread m_thread;
 };
 

@@ -6,7 +6,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace ostrel::platform {
 namespace {
@@ -22,16 +21,6 @@ int fdOf(std::intptr_t handle) {
 }
 
 } // namespace
-
-ChannelFile::ChannelFile(ChannelFile&& other) noexcept : m_handle(std::exchange(other.m_handle, Closed)) {}
-
-ChannelFile& ChannelFile::operator=(ChannelFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_handle = std::exchange(other.m_handle, Closed);
-    }
-    return *this;
-}
 
 void ChannelFile::close() noexcept {
     if (m_handle != Closed)

@@ -4,7 +4,6 @@
 #include "platform/windows/WindowsApi.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace ostrel::platform {
 namespace {
@@ -31,16 +30,6 @@ OVERLAPPED at(ULONGLONG offset) {
 }
 
 } // namespace
-
-ChannelFile::ChannelFile(ChannelFile&& other) noexcept : m_handle(std::exchange(other.m_handle, Closed)) {}
-
-ChannelFile& ChannelFile::operator=(ChannelFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_handle = std::exchange(other.m_handle, Closed);
-    }
-    return *this;
-}
 
 void ChannelFile::close() noexcept {
     if (m_handle != Closed)
