@@ -1,6 +1,7 @@
 -- The tables of RDP-Ostrel, for MariaDB or MySQL. The program never creates or alters a
 -- table: load this once per database (or per prefix, after renaming the tables to
--- <prefix>merkliste, <prefix>firewall, <prefix>lastrecord and <historyprefix>firewall_history).
+-- <prefix>merkliste, <prefix>firewall, <prefix>lastrecord, <prefix>firewallchanges and
+-- <historyprefix>firewall_history).
 --
 --   mariadb ostrel < sql/schema.sql
 
@@ -53,4 +54,15 @@ CREATE TABLE IF NOT EXISTS lastrecord (
     `Channel` VARCHAR(255) NOT NULL,
     `RecordNumber` BIGINT NOT NULL,
     PRIMARY KEY (`Channel`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- The number of changes to the active blocks, one row (ID 1) per table prefix. Every block,
+-- extension and release adds one in the same transaction as its change, so a guard whose
+-- firewall agreed with the active blocks at a count, and sees the same count, knows that only
+-- time has passed: it compares every address again only when the count moved or the earliest
+-- end it saw has come. Without this table blocks, releases and the reconcile stop with an error.
+CREATE TABLE IF NOT EXISTS firewallchanges (
+    `ID` TINYINT UNSIGNED NOT NULL,
+    `Changes` BIGINT UNSIGNED NOT NULL,
+    PRIMARY KEY (`ID`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

@@ -1,6 +1,7 @@
 #include "blocking/CleanFirewall.h"
 
 #include "blocking/Firewall.h"
+#include "blocking/FirewallChanges.h"
 #include "blocking/SqlLists.h"
 #include "blocking/SqlTransaction.h"
 #include "common/Errors.h"
@@ -82,14 +83,15 @@ struct Release {
 };
 
 // One transaction: finds and locks the expired rows and, unless `debug`, moves them to the
-// history and commits. A failed release leaves every block active, with its rule, and copies
-// nothing that a later release would copy again.
+// history, counts the change for the other guards on the table and commits. A failed release leaves every block active,
+// with its rule, and copies nothing that a later release would copy again.
 Release moveExpired(Connection& connection, const Tables& tables, bool debug) {
     SqlTransaction transaction(connection);
     Release release{lockExpiredBlocks(connection, tables), {}};
     if (release.blocks.empty() || debug)
         return release;
     moveToHistory(connection, tables, release.blocks);
+    countFirewallChange(connection, tables); // with the rows it counts, or not at all
     release.stillActive = addressesStillActive(connection, tables, release.blocks);
     transaction.commit();
     return release;

@@ -1,6 +1,7 @@
 #include "blocking/Firewall.h"
 
 #include "blocking/AbuseReport.h"
+#include "blocking/FirewallChanges.h"
 #include "common/Errors.h"
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
@@ -82,6 +83,7 @@ std::optional<std::string> extend(OperationContext& context, Connection& connect
     if (!context.op.debug()) {
         if (retryingLockConflicts([&] { return connection.execute(update).integer("Count"); }) == 0)
             return std::nullopt;
+        retryingLockConflicts([&] { countFirewallChange(connection, tables); });
         // The rule may have been lost while the row stayed (a failed command, a flushed ruleset).
         context.firewallCommand.addRule(ruleName(IP), IP);
     }
@@ -109,6 +111,7 @@ std::string blockAnew(OperationContext& context, Connection& connection, const T
                                connection.quote("netsh " + arguments) + ", " + connection.quote(Name) + ");";
     if (!op.debug()) {
         retryingLockConflicts([&] { connection.execute(insert); });
+        retryingLockConflicts([&] { countFirewallChange(connection, tables); });
         // The rule follows the row, so a failed insert never leaves a rule behind.
         context.firewallCommand.addRule(ruleName(IP), IP);
     }

@@ -1,6 +1,7 @@
 #include "blocking/FirewallReconcile.h"
 
 #include "blocking/Firewall.h"
+#include "blocking/FirewallChanges.h"
 #include "common/FirewallAgreement.h"
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
@@ -13,45 +14,27 @@
 #include <iterator>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 namespace ostrel {
 namespace {
 
-using Digest = FirewallAgreement::Digest;
-
-// A whole number of the server's text, modulo 2^64 as the digest keeps it.
-std::uint64_t wrappedNumber(const std::string& text) {
-    std::uint64_t number = 0;
-    for (const char digit : text)
-        if (digit >= '0' && digit <= '9')
-            number = number * 10 + static_cast<std::uint64_t>(digit - '0');
-    return number;
-}
-
-// The digest of the active rows in one pass over the `revoke` index, which holds the IDs too:
-// no row is read, so it costs a fraction of reading the addresses.
-Digest activeDigest(Connection& connection, const Tables& tables) {
-    const ResultSet sums =
-        connection.execute("SELECT COUNT(*) AS n, COALESCE(SUM(ID), 0) AS s, COALESCE(BIT_XOR(ID), 0) AS x FROM " +
-                           tables.firewall + " WHERE `revoke` > NOW()");
-    return {wrappedNumber(sums.text("n")), wrappedNumber(sums.text("s")), wrappedNumber(sums.text("x"))};
-}
-
 struct ActiveBlocks {
-    Digest digest;                             // of the rows read, as activeDigest would give it
+    FirewallAgreement::ActiveRows rows;
     std::unordered_set<std::string> addresses; // canonical, only those the firewall may hold
 };
 
-// The active rows in one statement, so that their digest describes exactly the rows read. A row
-// that no rule could stand for (no address, loopback, no single host) is left to the release.
+// The change count first, then the active rows: a change that lands in between is counted after
+// the count read here, so it costs one more comparison at the next pass and is never missed. A
+// row that no rule could stand for (no address, loopback, no single host) is left to the release.
 ActiveBlocks activeBlocks(Connection& connection, const Tables& tables) {
     ActiveBlocks active;
-    for (ResultSet rows = connection.execute("SELECT ID, IP FROM " + tables.firewall + " WHERE `revoke` > NOW()");
+    active.rows.changes = readFirewallChanges(connection, tables).changes;
+    for (ResultSet rows = connection.execute("SELECT IP, `revoke` FROM " + tables.firewall + " WHERE `revoke` > NOW()");
          !rows.eof(); rows.next()) {
-        const std::uint64_t id = wrappedNumber(rows.text("ID"));
-        ++active.digest.rows;
-        active.digest.idSum += id;
-        active.digest.idXor ^= id;
+        std::string revoke = rows.text("revoke");
+        if (active.rows.earliestRevoke.empty() || revoke < active.rows.earliestRevoke)
+            active.rows.earliestRevoke = std::move(revoke);
         const auto address = platform::canonicalAddress(rows.text("IP"));
         if (address && !platform::isLoopbackAddress(*address) && platform::isSingleHostAddress(*address))
             active.addresses.insert(*address);
@@ -101,13 +84,16 @@ void reconcileFirewall(OperationContext& context) {
     FirewallAgreement& agreement = *context.firewallAgreement;
     platform::FirewallCommand& firewall = context.firewallCommand;
 
-    // Nothing changed since the last reconcile, neither the active rows (this guard's blocks and
-    // releases change them as well as another guard's) nor the firewall: one cheap query instead
-    // of every address. The firewall's version lapses after its verification interval, so the
-    // whole comparison still runs that often and mends what the digest cannot see.
-    if (const std::optional<std::uint64_t> version = firewall.heldAddressesVersion();
-        version && agreement.stands(firewall, *version, activeDigest(connection, tables)))
-        return;
+    // Nothing changed since the last reconcile: neither the firewall nor the active rows, whose
+    // every change (this guard's blocks and releases as well as another guard's) moves the change
+    // count, and no row read then has ended since. One small query instead of every address. A
+    // change the count misses (a row edited by hand) is seen once the firewall's version lapses
+    // after its verification interval: the whole comparison runs at least that often.
+    if (const std::optional<std::uint64_t> version = firewall.heldAddressesVersion()) {
+        const FirewallChangeCount count = readFirewallChanges(connection, tables);
+        if (agreement.stands(firewall, *version, count.changes, count.now))
+            return;
+    }
 
     agreement.forget(); // until this comparison has come through
     const ActiveBlocks active = activeBlocks(connection, tables);
@@ -115,7 +101,7 @@ void reconcileFirewall(OperationContext& context) {
     // The version after the changes were applied; none when one failed, so the next pass compares
     // everything again.
     if (const std::optional<std::uint64_t> version = firewall.heldAddressesVersion())
-        agreement.agreed(firewall, *version, active.digest);
+        agreement.agreed(firewall, *version, active.rows);
 }
 
 } // namespace ostrel

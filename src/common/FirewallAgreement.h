@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace ostrel {
 
@@ -9,28 +11,32 @@ namespace platform {
 class FirewallCommand;
 }
 
-// What the last reconcile left the firewall agreeing with: the digest of the active rows it
-// read and the firewall's version after its changes. While both are unchanged, the firewall
-// still holds exactly the active blocks and the reconcile after a pass has nothing to compare.
+// What the last reconcile left the firewall agreeing with: the change count of the active rows
+// it read, the earliest end among them and the firewall's version after its changes. While the
+// firewall's version and the count are unchanged and that end has not come, the active rows are
+// the ones read (only time passed, and no row of them ended), the firewall still holds exactly
+// the active blocks and the reconcile after a pass has nothing to compare.
 // Used only under the program's firewall lock.
 class FirewallAgreement {
 public:
-    // The active rows (`revoke` after now) by their IDs: IDs are never reused and a row's
-    // address never changes, so equal digests stand for equal sets of active addresses.
-    struct Digest {
-        std::uint64_t rows = 0;
-        std::uint64_t idSum = 0; // modulo 2^64, as the server's sum is read
-        std::uint64_t idXor = 0;
-        bool operator==(const Digest&) const = default;
+    // What the table showed when the active rows were read.
+    struct ActiveRows {
+        std::uint64_t changes = 0; // the change count, read before the rows
+        // The earliest `revoke` among the rows as the server writes a DATETIME, which orders as
+        // text; empty when there was none, so no row can end.
+        std::string earliestRevoke;
     };
 
-    // True when the last agreement was made with this firewall at this version and these rows.
-    bool stands(const platform::FirewallCommand& firewall, std::uint64_t version, const Digest& active) const {
+    // True when the last agreement was made with this firewall at this version and this change
+    // count, and `now` (the server's clock, in the same form) is still before the earliest end.
+    bool stands(const platform::FirewallCommand& firewall, std::uint64_t version, std::uint64_t changes,
+                const std::string& now) const {
         return m_agreed && m_agreed->firewall == &firewall && m_agreed->version == version &&
-               m_agreed->active == active;
+               m_agreed->active.changes == changes &&
+               (m_agreed->active.earliestRevoke.empty() || now < m_agreed->active.earliestRevoke);
     }
-    void agreed(const platform::FirewallCommand& firewall, std::uint64_t version, const Digest& active) {
-        m_agreed = Agreed{&firewall, version, active};
+    void agreed(const platform::FirewallCommand& firewall, std::uint64_t version, ActiveRows active) {
+        m_agreed = Agreed{&firewall, version, std::move(active)};
     }
     void forget() { m_agreed.reset(); }
 
@@ -38,7 +44,7 @@ private:
     struct Agreed {
         const platform::FirewallCommand* firewall;
         std::uint64_t version;
-        Digest active;
+        ActiveRows active;
     };
     std::optional<Agreed> m_agreed;
 };

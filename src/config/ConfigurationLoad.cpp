@@ -137,7 +137,7 @@ void ConfigurationLoad::reportTablesWithoutTransactions() {
     try {
         const Tables names = Tables::fromSettings(m_settings);
         tables = m_conn.tablesWithoutTransactions(
-            {names.merkliste, names.firewall, names.firewall_history, names.lastrecord});
+            {names.merkliste, names.firewall, names.firewall_history, names.lastrecord, names.firewallchanges});
     } catch (const std::exception&) {
         // Only a warning rests on this; a prefix or a server that fails here fails the first
         // operation all the same, with its own error.

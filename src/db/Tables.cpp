@@ -19,7 +19,8 @@ void requirePlainPrefix(const std::string& prefix, const char* settingName) {
 Tables Tables::fromPrefixes(const std::string& prefix, const std::string& historyPrefix) {
     requirePlainPrefix(prefix, "SQLTBLPrefix");
     requirePlainPrefix(historyPrefix, "SQLTBLPrefixHistory");
-    return Tables{prefix + "merkliste", prefix + "firewall", historyPrefix + "firewall_history", prefix + "lastrecord"};
+    return Tables{prefix + "merkliste", prefix + "firewall", historyPrefix + "firewall_history", prefix + "lastrecord",
+                  prefix + "firewallchanges"};
 }
 
 Tables Tables::fromSettings(const Settings& settings) {

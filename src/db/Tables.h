@@ -17,6 +17,10 @@ struct Tables {
     // same transaction as those sightings, so a store whose outcome was never seen is not
     // made twice.
     std::string lastrecord;
+    // The count of changes to the active blocks, under SQLTBLPrefix: every block, extension and
+    // release adds one with its change, so a guard sees whether the active rows may differ from
+    // those its firewall agreed with without reading them.
+    std::string firewallchanges;
 
     static Tables fromSettings(const Settings& settings);
     static Tables fromPrefixes(const std::string& prefix, const std::string& historyPrefix);

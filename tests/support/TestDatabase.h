@@ -59,6 +59,7 @@ public:
     std::string firewall() const { return m_prefix + "firewall"; }
     std::string history() const { return m_historyPrefix + "firewall_history"; }
     std::string lastrecord() const { return m_prefix + "lastrecord"; }
+    std::string firewallchanges() const { return m_prefix + "firewallchanges"; }
 
     // Fills the connection values and both prefixes of a live settings record.
     void applyTo(Settings& settings) const;
