@@ -83,8 +83,9 @@ struct Release {
 };
 
 // One transaction: finds and locks the expired rows and, unless `debug`, moves them to the
-// history, counts the change for the other guards on the table and commits. A failed release leaves every block active,
-// with its rule, and copies nothing that a later release would copy again.
+// history, counts the change for the other guards on the table and commits. A failed release
+// leaves every block active, with its rule, and copies nothing that a later release would copy
+// again.
 Release moveExpired(Connection& connection, const Tables& tables, bool debug) {
     SqlTransaction transaction(connection);
     Release release{lockExpiredBlocks(connection, tables), {}};

@@ -4,7 +4,9 @@
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
 #include "blocking/FirewallReconcile.h"
+#include "common/Errors.h"
 #include "common/FirewallLock.h"
+#include "db/ConnectionCache.h"
 #include "guard/GuardTimer.h"
 #include "platform/platform.h"
 #include "support/NetworkNamespace.h"
@@ -13,6 +15,7 @@
 #include "support/TestContext.h"
 
 #include <exception>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <thread>
@@ -81,6 +84,11 @@ protected:
         m_env->settings.set(&SettingsValues::LastRecord, std::string("1"));
     }
 
+    void TearDown() override {
+        // The kept connection may carry a server clock that moveServerClock moved.
+        ConnectionCache::closeThreadConnection();
+    }
+
     test::TestTables& tables() { return *m_tables; }
     OperationContext& context() { return m_env->context; }
     test::RecordingOperator& op() { return m_env->op; }
@@ -116,6 +124,12 @@ protected:
              !rows.eof(); rows.next())
             addresses.insert(rows.text("IP"));
         return addresses;
+    }
+    // Moves the server's clock ahead for the operations of this thread: they run on the thread's
+    // kept connection, whose session clock this sets.
+    void moveServerClock(const std::string& interval) {
+        ConnectionCache::acquire(context().settings)
+            ->execute("SET timestamp = UNIX_TIMESTAMP(DATE_ADD(NOW(), INTERVAL " + interval + "))");
     }
     void pass() {
         SilentSource source;
@@ -178,30 +192,45 @@ TEST_F(FirewallAgreementTest, APassPutsBackARuleThatFailedAndRemovesOneWithoutBl
     EXPECT_TRUE(op().hasLine(" - Firewall rule without block removed for IP 198.51.100.9"));
 }
 
-// Between its readings of the table the firewall answers from its own changes, so a pass costs
-// no listing; a change from outside is seen, and mended, once the verification interval is over.
-TEST_F(FirewallAgreementTest, AnOutsideFlushIsMendedOnceTheVerificationIntervalIsOver) {
+// Between its readings the firewall answers from its own record of its changes, and the table
+// from its change count, so a pass costs neither a listing nor the active rows. A change from
+// outside that neither of them sees, to the ruleset or to the rows, is mended once the
+// verification interval is over.
+TEST_F(FirewallAgreementTest, OutsideChangesAreMendedOnceTheVerificationIntervalIsOver) {
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        std::string restored;
+    };
+    const Case cases[] = {
+        {"ruleset flushed", [&] { nft("flush ruleset"); }, "203.0.113.7"},
+        // As an operator or a guard that counts no changes would add it.
+        {"row inserted by hand", [&] { addBlock("198.51.100.9", "DATE_ADD(NOW(), INTERVAL 1 HOUR)"); }, "198.51.100.9"},
+    };
     addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
     reconcileFirewall(context());
     ASSERT_EQ(held(), (Addresses{"203.0.113.7"}));
-    nft("flush ruleset");
-    op().clear();
+    for (const Case& outside : cases) {
+        SCOPED_TRACE(outside.name);
+        outside.change();
+        op().clear();
 
-    m_now += VerificationInterval - 1s;
-    pass();
-    firewall().drain();
-    EXPECT_FALSE(tableExists()) << "the record answers until the interval is over";
+        m_now += VerificationInterval - 1s;
+        pass();
+        EXPECT_TRUE(ruleLines().empty()) << "the record and the change count answer until the interval is over";
 
-    m_now += 1s;
-    pass();
-    EXPECT_EQ(held(), (Addresses{"203.0.113.7"}));
-    EXPECT_TRUE(op().hasLine(" - Firewall rule restored for IP 203.0.113.7"));
-    EXPECT_EQ(test::ruleCount(*m_ns, Table, "input"), 2u);
+        m_now += 1s;
+        pass();
+        EXPECT_EQ(ruleLines(), std::vector<std::string>{" - Firewall rule restored for IP " + outside.restored});
+        EXPECT_EQ(held(), activeRows());
+        EXPECT_EQ(test::ruleCount(*m_ns, Table, "input"), 2u);
+    }
 }
 
-// Guards on one table prefix: this guard's firewall follows the other's block and release at
-// its next pass, though neither changed this firewall's record.
-TEST_F(FirewallAgreementTest, AnotherGuardsBlockAndReleaseAreFollowedWithinOnePass) {
+// Guards on one table prefix: this guard's firewall follows the other's block, its extension of
+// an ended block and its release at its next pass, though neither changed this firewall's record:
+// each of them moved the change count.
+TEST_F(FirewallAgreementTest, AnotherGuardsBlockExtensionAndReleaseAreFollowedWithinOnePass) {
     addBlock("198.51.100.9", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
     pass();
     ASSERT_EQ(held(), (Addresses{"198.51.100.9"}));
@@ -217,13 +246,68 @@ TEST_F(FirewallAgreementTest, AnotherGuardsBlockAndReleaseAreFollowedWithinOnePa
     pass();
     EXPECT_TRUE(ruleLines().empty()) << "nothing changed";
 
+    // A block that has ended and awaits its release, extended by the other guard: its row is
+    // active again, which no end this guard has seen tells.
+    addBlock("203.0.113.20", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
+    Firewall(other.context, "Honeypot-Block", "203.0.113.20", 120);
+    ASSERT_TRUE(other.op.hasLine(" - [Honeypot-Block] IP 203.0.113.20 - Blocktime extendet by 120 minutes!"));
+    pass();
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9", "203.0.113.20", "203.0.113.7"}));
+    EXPECT_EQ(ruleLines(), std::vector<std::string>{" - Firewall rule restored for IP 203.0.113.20"});
+
+    // Ended by hand, which no guard counts: only the release by the other guard is seen.
     tables().exec("UPDATE " + tables().firewall() +
-                  " SET `revoke` = DATE_SUB(NOW(), INTERVAL 1 MINUTE) WHERE IP = '203.0.113.7'");
+                  " SET `revoke` = DATE_SUB(NOW(), INTERVAL 1 MINUTE) WHERE IP IN ('203.0.113.7', '203.0.113.20')");
+    op().clear();
     CleanFirewall(other.context);
     pass();
     EXPECT_EQ(held(), (Addresses{"198.51.100.9"}));
-    EXPECT_EQ(ruleLines(), std::vector<std::string>{" - Firewall rule without block removed for IP 203.0.113.7"});
+    EXPECT_EQ(ruleLines(), (std::vector<std::string>{" - Firewall rule without block removed for IP 203.0.113.20",
+                                                     " - Firewall rule without block removed for IP 203.0.113.7"}));
     EXPECT_TRUE(m_firewallOp.lines().empty());
+}
+
+// A block whose end has come is no longer active, though no release took its row yet and no
+// change was counted: the reconcile removes its rule, as it knows the earliest end it agreed with.
+TEST_F(FirewallAgreementTest, ABlockWhoseEndHasComeLosesItsRuleBeforeItsRelease) {
+    addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
+    addBlock("198.51.100.9", "DATE_ADD(NOW(), INTERVAL 3 HOUR)");
+    reconcileFirewall(context());
+    ASSERT_EQ(held(), (Addresses{"198.51.100.9", "203.0.113.7"}));
+    op().clear();
+
+    moveServerClock("2 HOUR");
+    reconcileFirewall(context());
+
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9"}));
+    EXPECT_EQ(ruleLines(), std::vector<std::string>{" - Firewall rule without block removed for IP 203.0.113.7"});
+    EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall()), 2);
+}
+
+// Without the change count no guard could tell another's change from none: a block, a release
+// and the reconcile stop with an error that names the table, and the release moves nothing.
+TEST_F(FirewallAgreementTest, WithoutTheChangeTableBlocksReleasesAndTheReconcileStopWithAClearError) {
+    addBlock("203.0.113.7", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
+    tables().exec("DROP TABLE " + tables().firewallchanges());
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"block", [&] { Firewall(context(), "RDP-Block", "198.51.100.9", 120); }},
+        {"release", [&] { CleanFirewall(context()); }},
+        {"reconcile", [&] { reconcileFirewall(context()); }},
+    };
+    for (const auto& [name, step] : steps) {
+        SCOPED_TRACE(name);
+        try {
+            step();
+            ADD_FAILURE() << "no error";
+        } catch (const EDatabaseError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find("The table " + tables().firewallchanges() + " is missing"), std::string::npos)
+                << message;
+            EXPECT_NE(message.find("sql/schema.sql"), std::string::npos) << message;
+        }
+    }
+    EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().history()), 0) << "the release moved nothing";
+    EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() + " WHERE IP = '203.0.113.7'"), 1);
 }
 
 TEST_F(FirewallAgreementTest, AnExtensionPutsBackTheRuleOfItsBlock) {
