@@ -5,9 +5,9 @@
 // plain multi-row inserts of 1,000 rows in one transaction), and after the larger pass the release
 // of all its blocks once they have expired, beside its target. Then the cost of the firewall
 // reconcile that follows every release, beside a pass with no new records: the first one (the
-// firewall listed, every address compared), one while nothing changed, and one after a block of
-// this guard and of another guard on the same table (every address compared against the
-// firewall's record).
+// firewall listed, every address compared), one while nothing changed (the table's change count
+// read, no active row), and one after a block of this guard and of another guard on the same
+// table (every active row read and compared against the firewall's record).
 #include "BenchPrerequisites.h"
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
