@@ -1,11 +1,13 @@
 #include "blocking/Firewall.h"
 
 #include "blocking/AbuseReport.h"
+#include "blocking/BlockPlan.h"
 #include "blocking/FirewallChanges.h"
+#include "blocking/SqlLists.h"
+#include "blocking/SqlTransaction.h"
 #include "common/Errors.h"
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
-#include "config/AllowList.h"
 #include "config/Settings.h"
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
@@ -13,131 +15,123 @@
 #include "db/Tables.h"
 #include "platform/platform.h"
 
-#include <limits>
+#include <algorithm>
+#include <exception>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace ostrel {
 
 namespace {
 
-// The end of a block without end, as a literal of the statements.
-const std::string NoEndLiteral = std::string("\"") + NoEndRevoke + "\"";
+// The addresses' rows among the active blocks, or in the history, by address.
+using CountsByAddress = std::unordered_map<std::string, std::int64_t>;
 
-// Block numbers and lengths are 32-bit; a value beyond that fails the block outright.
-std::int32_t checked32(std::int64_t value) {
-    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-        throw EIntOverflow("Integer overflow");
-    return static_cast<std::int32_t>(value);
-}
-
-// Refuses what must never become a block; the address's one text when it may be blocked.
-std::optional<std::string> blockableAddress(Operator& op, const std::string& IP) {
-    const std::optional<std::string> address = platform::canonicalAddress(IP);
-    if (!address || !platform::isSingleHostAddress(*address)) {
-        logLine(op, " - Invalid IP address: " + IP + " - not blocked.");
-        return std::nullopt;
+// The rows come back in their stored spelling, which the collation matched to the asked text
+// ("2001:DB8::5" for "2001:db8::5"): they count for the address in its one text.
+CountsByAddress countsByAddress(ResultSet rows) {
+    CountsByAddress counts;
+    for (; !rows.eof(); rows.next()) {
+        const std::string stored = rows.text("IP");
+        counts[platform::canonicalAddress(stored).value_or(stored)] += rows.integer("n");
     }
-    if (platform::isLoopbackAddress(*address) || platform::isOwnAddress(*address)) {
-        logLine(op, " - IP " + *address + " is a local address - not blocked.");
-        return std::nullopt;
+    return counts;
+}
+
+std::string countStatement(const std::string& table, const std::string& quotedAddresses) {
+    return "SELECT IP, COUNT(ID) AS n FROM " + table + " WHERE IP IN (" + quotedAddresses + ") GROUP BY IP";
+}
+
+// The history's rows of the addresses, or the error that kept them from being read: only a new
+// block needs them, so an extension must not fail on them.
+struct HistoryCounts {
+    CountsByAddress counts;
+    std::exception_ptr failure;
+
+    std::int64_t of(const std::string& address) const {
+        if (failure)
+            std::rethrow_exception(failure);
+        const auto found = counts.find(address);
+        return found == counts.end() ? 0 : found->second;
     }
-    return address;
-}
-
-std::int64_t countOf(Connection& connection, const std::string& table, const std::string& IP) {
-    return connection.execute("SELECT COUNT(ID) AS \"Count\" FROM " + table + " WHERE IP = " + connection.quote(IP))
-        .integer("Count");
-}
-
-// The address's rows among the active blocks and, when it could be read, in the history.
-struct BlockCounts {
-    std::int64_t active;
-    std::optional<std::int64_t> history;
 };
 
-// Both counts in one round trip. Should that fail, the active rows are counted alone and the
-// history is left to a new block: an extension needs no history, so it must not fail on it.
-BlockCounts countsOf(Connection& connection, const Tables& tables, const std::string& IP) {
-    const std::string address = connection.quote(IP);
+HistoryCounts historyCounts(Connection& connection, const Tables& tables, const std::string& quotedAddresses) {
     try {
-        const ResultSet counts =
-            connection.execute("SELECT (SELECT COUNT(ID) FROM " + tables.firewall + " WHERE IP = " + address +
-                               ") AS \"Count\", (SELECT COUNT(ID) FROM " + tables.firewall_history +
-                               " WHERE IP = " + address + ") AS \"History\"");
-        return {counts.integer("Count"), counts.integer("History")};
+        return {countsByAddress(connection.execute(countStatement(tables.firewall_history, quotedAddresses))), {}};
     } catch (const EDatabaseError&) {
-        return {countOf(connection, tables.firewall, IP), std::nullopt};
+        return {{}, std::current_exception()};
     }
 }
 
-// The closing text of the extension, or nullopt when the block's rows were gone by the time the
-// update ran (another guard on the same table released them after the count).
-std::optional<std::string> extend(OperationContext& context, Connection& connection, const Tables& tables,
-                                  const std::string& IP, std::int32_t MinuteModify) {
-    logLine(context.op, " - already listed = several quick attempts = extended block");
-    const std::string revoke =
-        MinuteModify == 0 ? NoEndLiteral : "DATE_ADD(`revoke`, INTERVAL " + std::to_string(MinuteModify) + " MINUTE)";
-    // The connection reports rows found, not rows changed: a block without end stays one.
-    const std::string update = "UPDATE " + tables.firewall + " SET `revoke` = " + revoke +
-                               " WHERE `IP` = " + connection.quote(IP) + ";\nSELECT ROW_COUNT() AS \"Count\";";
-    if (!context.op.debug()) {
-        if (retryingLockConflicts([&] { return connection.execute(update).integer("Count"); }) == 0)
-            return std::nullopt;
-        retryingLockConflicts([&] { countFirewallChange(connection, tables); });
-        // The rule may have been lost while the row stayed (a failed command, a flushed ruleset).
-        context.firewallCommand.addRule(ruleName(IP), IP);
-    }
-    return " - Blocktime extendet by " + std::to_string(MinuteModify) + " minutes!";
-}
-
-// `earlierBlocks`: the history's rows of the address when they are known already.
-std::string blockAnew(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
-                      const std::string& IP, std::int32_t MinuteModify, std::optional<std::int64_t> earlierBlocks) {
-    Operator& op = context.op;
-    if (op.detailLog())
-        logLine(op, " - Firewall rules will be created ...");
-    const std::int32_t N =
-        checked32((earlierBlocks ? *earlierBlocks : countOf(connection, tables.firewall_history, IP)) + 1);
-    const std::string reason = " - Counter: " + std::to_string(N) + " - " + Name;
-    const std::string arguments = addRuleArguments(IP);
-    if (op.detailLog())
-        logLine(op, " - " + arguments);
-    const std::int32_t D = checked32(std::int64_t{N} * MinuteModify);
-    const std::string revoke =
-        MinuteModify == 0 ? NoEndLiteral : "DATE_ADD(NOW(), INTERVAL " + std::to_string(D) + " MINUTE)";
-    const std::string insert = "INSERT INTO " + tables.firewall +
-                               " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), " + revoke +
-                               ", " + connection.quote(IP) + ", " + connection.quote(reason) + ", " +
-                               connection.quote("netsh " + arguments) + ", " + connection.quote(Name) + ");";
-    if (!op.debug()) {
-        retryingLockConflicts([&] { connection.execute(insert); });
-        retryingLockConflicts([&] { countFirewallChange(connection, tables); });
-        // The rule follows the row, so a failed insert never leaves a rule behind.
-        context.firewallCommand.addRule(ruleName(IP), IP);
-    }
-    return " is blocked for " + std::to_string(D) + " minutes!";
-}
-
-struct BlockOutcome {
-    bool newBlock = false;
-    std::string closing;
+// The outcome of the table's part: the plan of every address handled, in the order given, and
+// the error that stopped the plan at the address after them.
+struct RecordedBlocks {
+    std::vector<PlannedBlock> planned;
+    std::exception_ptr failure;
 };
 
-// The block's work on the table and the firewall, under the program's firewall lock: a release
-// cannot take the row or the rule between the count and the rule command.
-BlockOutcome recordBlock(OperationContext& context, Connection& connection, const Tables& tables,
-                         const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
-    const auto held = context.firewallLock->hold();
-    const BlockCounts counts = countsOf(connection, tables, IP);
-    context.firewallLock->reached(FirewallLock::Step::BlockCounted);
-    if (counts.active > 0) {
-        if (std::optional<std::string> closing = extend(context, connection, tables, IP, MinuteModify))
-            return {false, std::move(*closing)};
-        logLine(context.op, " - block released meanwhile = new block");
-        // The release moved the block into the history after the count: it is counted again.
-        return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify, std::nullopt)};
+// One transaction: counts the addresses' blocks, locking their active rows so that no release
+// takes them before the extension lands, plans each address and, unless Debug, writes the rows
+// together with the caller's statements and commits. Runs again as a whole after a lock conflict.
+RecordedBlocks recordBlocks(OperationContext& context, Connection& connection, const Tables& tables,
+                            const std::string& Name, const std::vector<std::string>& IPs,
+                            const ScreenedAddresses& screen, std::int32_t MinuteModify,
+                            const AlongsideBlocks& alongside) {
+    Operator& op = context.op;
+    std::vector<std::string> quoted;
+    std::unordered_set<std::string> distinct;
+    for (const std::string& address : screen.addresses)
+        if (!address.empty() && distinct.insert(address).second)
+            quoted.push_back(connection.quote(address));
+
+    // Read committed: the locks fall on the rows found, not on the gaps between them, so two
+    // guards blocking different addresses never wait for each other.
+    SqlTransaction transaction(connection, "SET TRANSACTION ISOLATION LEVEL READ COMMITTED;\nSTART TRANSACTION;");
+    CountsByAddress active;
+    HistoryCounts history;
+    if (!quoted.empty()) {
+        const std::string addresses = joinInChunks(quoted, quoted.size()).front();
+        active = countsByAddress(connection.execute(countStatement(tables.firewall, addresses) + " FOR UPDATE"));
+        context.firewallLock->reached(FirewallLock::Step::BlockCounted);
+        history = historyCounts(connection, tables, addresses);
     }
-    return {true, blockAnew(context, connection, tables, Name, IP, MinuteModify, counts.history)};
+
+    RecordedBlocks recorded;
+    std::unordered_set<std::string> planned; // an address given twice is extended the second time
+    for (std::size_t i = 0; i < IPs.size(); ++i) {
+        if (screen.refusals[i]) {
+            recorded.planned.push_back(*screen.refusals[i]);
+            continue;
+        }
+        const std::string& address = screen.addresses[i];
+        try {
+            if (active.contains(address) || planned.contains(address))
+                recorded.planned.push_back(plannedExtension(Name, address, MinuteModify));
+            else
+                recorded.planned.push_back(
+                    plannedNewBlock(op, connection, Name, address, MinuteModify, history.of(address)));
+            planned.insert(address);
+        } catch (const Error&) {
+            recorded.failure = std::current_exception();
+            break;
+        }
+    }
+    if (op.debug())
+        return recorded; // counted only: the transaction is rolled back
+
+    std::string statements = writeStatements(tables, recorded.planned, MinuteModify, connection);
+    if (!statements.empty())
+        statements += firewallChangeStatement(tables) + ";\n"; // for the other guards on the table
+    if (alongside) {
+        const std::vector<std::string> handled(IPs.begin(), IPs.begin() + recorded.planned.size());
+        statements += alongside(handled);
+    }
+    if (!statements.empty())
+        namingMissingChangeTable(tables, [&] { transaction.commitWith(statements); });
+    return recorded;
 }
 
 // The abuse report of a new block, queued after the lock is let go: it runs off this thread
@@ -164,22 +158,65 @@ std::string deleteRuleArguments(const std::string& address) {
     return "advfirewall firewall delete rule name=\"" + ruleName(address) + "\" dir=in";
 }
 
-void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
-    if (onAllowList(context.settings, IP)) {
-        logLine(context.op,
-                " - IP " + platform::canonicalAddress(IP).value_or(IP) + " is on the allow list - not blocked.");
-        return;
+namespace {
+
+// The block of the screened addresses; `connect` gives the connection once the table is needed.
+template <typename Connect>
+void blockScreened(OperationContext& context, Connect&& connect, const std::string& Name,
+                   const std::vector<std::string>& IPs, const ScreenedAddresses& screen, std::int32_t MinuteModify,
+                   const AlongsideBlocks& alongside) {
+    RecordedBlocks recorded;
+    const bool askTable = alongside || std::any_of(screen.addresses.begin(), screen.addresses.end(),
+                                                   [](const std::string& address) { return !address.empty(); });
+    if (!askTable) {
+        for (const auto& refusal : screen.refusals)
+            recorded.planned.push_back(*refusal);
+    } else {
+        const auto [connection, tables] = connect();
+        // The table's part and the rules under the program's firewall lock: a release cannot take
+        // a row or a rule between the count and the rule command.
+        const auto held = context.firewallLock->hold();
+        recorded = retryingLockConflicts(
+            [&] { return recordBlocks(context, *connection, tables, Name, IPs, screen, MinuteModify, alongside); });
+        if (!context.op.debug()) {
+            // The rule follows the row, so a failed write never leaves a rule behind; an extension
+            // puts back a rule that was lost while its row stayed (a failed command, a flushed ruleset).
+            std::unordered_set<std::string> ruled;
+            for (const PlannedBlock& block : recorded.planned)
+                if (block.kind != PlannedBlock::Kind::Refused && ruled.insert(block.address).second)
+                    context.firewallCommand.addRule(ruleName(block.address), block.address);
+        }
     }
-    const std::optional<std::string> address = blockableAddress(context.op, IP);
-    if (!address)
-        return;
-    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
-    Connection& connection = *lease;
-    const Tables tables = Tables::fromSettings(context.settings);
-    const BlockOutcome outcome = recordBlock(context, connection, tables, Name, *address, MinuteModify);
-    if (outcome.newBlock)
-        reportNewBlock(context, *address);
-    logLine(context.op, " - [" + Name + "] IP " + *address + outcome.closing);
+    for (const PlannedBlock& block : recorded.planned) {
+        for (const std::string& line : block.lines)
+            logLine(context.op, line);
+        if (block.kind == PlannedBlock::Kind::NewBlock)
+            reportNewBlock(context, block.address);
+        if (!block.closing.empty())
+            logLine(context.op, block.closing);
+    }
+    if (recorded.failure)
+        std::rethrow_exception(recorded.failure);
+}
+
+} // namespace
+
+void blockAddresses(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
+                    const std::vector<std::string>& IPs, std::int32_t MinuteModify, const AlongsideBlocks& alongside) {
+    blockScreened(
+        context, [&] { return std::pair<Connection*, const Tables&>(&connection, tables); }, Name, IPs,
+        screened(context, IPs), MinuteModify, alongside);
+}
+
+void Firewall(OperationContext& context, const std::string& Name, const std::string& IP, std::int32_t MinuteModify) {
+    const std::vector<std::string> IPs{IP};
+    std::shared_ptr<Connection> lease;
+    blockScreened(context,
+                  [&] {
+                      lease = ConnectionCache::acquire(context.settings);
+                      return std::pair<Connection*, Tables>(lease.get(), Tables::fromSettings(context.settings));
+                  },
+                  Name, IPs, screened(context, IPs), MinuteModify, {});
 }
 
 } // namespace ostrel

@@ -7,37 +7,40 @@
 #include <charconv>
 
 namespace ostrel {
-namespace {
-
-// Runs a statement on the change table, naming the table when it is missing: without its count
-// no guard could tell another's change from none.
-ResultSet onChangeTable(Connection& connection, const Tables& tables, const std::string& sql) {
-    try {
-        return connection.execute(sql);
-    } catch (const EDatabaseError&) {
-        if (connection.errorNumber() == Connection::NoSuchTable)
-            throw EDatabaseError("The table " + tables.firewallchanges +
-                                 " is missing: create it from sql/schema.sql. It counts the changes to the active "
-                                 "blocks, so that every guard on the table follows them.");
-        throw;
-    }
-}
-
-} // namespace
 
 std::string firewallChangeStatement(const Tables& tables) {
     return "INSERT INTO " + tables.firewallchanges +
            " (`ID`, `Changes`) VALUES (1, 1) ON DUPLICATE KEY UPDATE `Changes` = `Changes` + 1";
 }
 
+void namingMissingChangeTable(const Tables& tables, const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const EDatabaseError& error) {
+        // The server names the missing table as 'database.table'; another table's absence keeps
+        // its own error.
+        const bool missing = error.serverError() == Connection::NoSuchTable &&
+                             std::string(error.what()).find("." + tables.firewallchanges + "'") != std::string::npos;
+        if (!missing)
+            throw;
+        // Without its count no guard could tell another's change from none.
+        throw EDatabaseError("The table " + tables.firewallchanges +
+                                 " is missing: create it from sql/schema.sql. It counts the changes to the active "
+                                 "blocks, so that every guard on the table follows them.",
+                             Connection::NoSuchTable);
+    }
+}
+
 void countFirewallChange(Connection& connection, const Tables& tables) {
-    onChangeTable(connection, tables, firewallChangeStatement(tables));
+    namingMissingChangeTable(tables, [&] { connection.execute(firewallChangeStatement(tables)); });
 }
 
 FirewallChangeCount readFirewallChanges(Connection& connection, const Tables& tables) {
-    const ResultSet row = onChangeTable(connection, tables,
-                                        "SELECT (SELECT `Changes` FROM " + tables.firewallchanges +
-                                            " WHERE `ID` = 1) AS changes, NOW() AS now");
+    ResultSet row;
+    namingMissingChangeTable(tables, [&] {
+        row = connection.execute("SELECT (SELECT `Changes` FROM " + tables.firewallchanges +
+                                 " WHERE `ID` = 1) AS changes, NOW() AS now");
+    });
     FirewallChangeCount count;
     const std::string changes = row.text("changes"); // empty (NULL) while there is no row
     if (!changes.empty()) {

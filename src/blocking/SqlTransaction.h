@@ -8,8 +8,10 @@ namespace ostrel {
 // operation that fails half-way leaves the tables as they were before it began.
 class SqlTransaction {
 public:
-    explicit SqlTransaction(Connection& connection) : m_connection(connection) {
-        m_connection.execute("START TRANSACTION");
+    // `begin` starts the transaction; it may set the transaction's characteristics first.
+    explicit SqlTransaction(Connection& connection, const std::string& begin = "START TRANSACTION")
+        : m_connection(connection) {
+        m_connection.execute(begin);
     }
     ~SqlTransaction() {
         if (m_open) {
@@ -25,6 +27,12 @@ public:
 
     void commit() {
         m_connection.execute("COMMIT");
+        m_open = false;
+    }
+    // Runs the last statements and the commit in one round trip. A statement that fails stops
+    // the text before the COMMIT, and the transaction is rolled back as the scope ends.
+    void commitWith(const std::string& statements) {
+        m_connection.execute(statements + "\nCOMMIT;");
         m_open = false;
     }
 

@@ -135,25 +135,25 @@ Connection::Connection(Connection&&) noexcept = default;
 Connection& Connection::operator=(Connection&&) noexcept = default;
 
 ResultSet Connection::execute(const std::string& sql) {
+    std::vector<ResultSet> results = executeAll(sql);
+    return results.empty() ? ResultSet() : std::move(results.front());
+}
+
+std::vector<ResultSet> Connection::executeAll(const std::string& sql) {
     MYSQL* mysql = m_mysql.get();
     // Cleared only when every result was read: a connection left half-way is not used again.
     m_failed = true;
     if (mysql_real_query(mysql, sql.data(), sql.size()) != 0)
         throw clientError(mysql, "Statement failed");
     // Every result of a multi-statement text must be fetched before the connection
-    // takes the next statement; the first one with rows is kept.
-    ResultSet kept;
-    bool haveRows = false;
+    // takes the next statement.
+    std::vector<ResultSet> results;
     for (;;) {
         ResultPtr result(mysql_store_result(mysql));
-        if (result) {
-            if (!haveRows) {
-                kept = readAll(result.get());
-                haveRows = true;
-            }
-        } else if (mysql_field_count(mysql) != 0) {
+        if (result)
+            results.push_back(readAll(result.get()));
+        else if (mysql_field_count(mysql) != 0)
             throw clientError(mysql, "Reading a result failed");
-        }
         const int more = mysql_next_result(mysql);
         if (more == -1)
             break;
@@ -161,7 +161,7 @@ ResultSet Connection::execute(const std::string& sql) {
             throw clientError(mysql, "Statement failed");
     }
     m_failed = false;
-    return kept;
+    return results;
 }
 
 bool Connection::reusable() const {

@@ -78,6 +78,8 @@ public:
     // Returns the rows of the first statement that yields any; EDatabaseError on failure,
     // naming the statement's error; statements before a failing one stay in effect.
     ResultSet execute(const std::string& sql);
+    // As execute, with the result of every statement that yields one (rows or none), in order.
+    std::vector<ResultSet> executeAll(const std::string& sql);
 
     // Text value as a double-quoted SQL literal, escaped so it is stored exactly.
     std::string quote(const std::string& value) const;

@@ -11,6 +11,8 @@
 #include "config/Settings.h"
 #include "platform/platform.h"
 
+#include <algorithm>
+
 namespace ostrel {
 namespace {
 
@@ -150,39 +152,40 @@ ResultSet EventlogScan::count() {
 
 void EventlogScan::blockOffenders(ResultSet& counts) {
     Settings& settings = m_context.settings;
-    // Deletes are sent in batches; every address is blocked before its sightings go, and a
-    // failure still deletes the sightings of the addresses handled before it.
-    std::vector<std::string> blocked;
-    try {
-        for (; !counts.eof(); counts.next()) {
-            const std::int32_t threshold = StrToInt(settings.get(&SettingsValues::BlockInvalidUserCount));
-            if (!settings.get(&SettingsValues::BlockInvalidUser) || counts.integer("Counter") <= threshold)
-                continue;
-            const std::string address = counts.text("IP");
-            if (!m_context.op.debug())
-                Firewall(m_context, "RDP-Block", address,
-                         StrToInt(settings.get(&SettingsValues::BlockInvalidUserInterval)));
-            blocked.push_back(m_connection.quote(address));
-            if (blocked.size() == ValuesPerStatement)
-                deleteSightings(blocked);
-        }
-    } catch (...) {
-        try {
-            deleteSightings(blocked);
-        } catch (...) {
-            // The first error is the one to report.
-        }
-        throw;
+    std::vector<std::string> offenders;
+    for (; !counts.eof(); counts.next()) {
+        const std::int32_t threshold = StrToInt(settings.get(&SettingsValues::BlockInvalidUserCount));
+        if (settings.get(&SettingsValues::BlockInvalidUser) && counts.integer("Counter") > threshold)
+            offenders.push_back(counts.text("IP"));
     }
-    deleteSightings(blocked);
+    // A batch of offenders at a time, each blocked in one transaction with the deletion of its
+    // sightings: a sighting is never both part of a block and counted again, and a failure keeps
+    // the sightings of the addresses it did not get to.
+    for (std::size_t first = 0; first < offenders.size(); first += ValuesPerStatement) {
+        const std::vector<std::string> batch(
+            offenders.begin() + static_cast<std::ptrdiff_t>(first),
+            offenders.begin() + static_cast<std::ptrdiff_t>(std::min(offenders.size(), first + ValuesPerStatement)));
+        if (m_context.op.debug()) {
+            m_connection.execute(sightingsDeletion(batch));
+            continue;
+        }
+        blockAddresses(m_context, m_connection, m_tables, "RDP-Block", batch,
+                       StrToInt(settings.get(&SettingsValues::BlockInvalidUserInterval)),
+                       [this](const std::vector<std::string>& handled) { return sightingsDeletion(handled); });
+    }
 }
 
-void EventlogScan::deleteSightings(std::vector<std::string>& quotedAddresses) {
-    if (quotedAddresses.empty())
-        return;
-    for (const std::string& chunk : joinInChunks(quotedAddresses))
-        m_connection.execute("DELETE FROM " + m_tables.merkliste + " WHERE IP IN (" + chunk + ")");
-    quotedAddresses.clear();
+std::string EventlogScan::sightingsDeletion(const std::vector<std::string>& addresses) {
+    if (addresses.empty())
+        return {};
+    std::vector<std::string> quoted;
+    quoted.reserve(addresses.size());
+    for (const std::string& address : addresses)
+        quoted.push_back(m_connection.quote(address));
+    std::string statements;
+    for (const std::string& chunk : joinInChunks(quoted))
+        statements += "DELETE FROM " + m_tables.merkliste + " WHERE IP IN (" + chunk + ");\n";
+    return statements;
 }
 
 void EventlogScan::moveLastRecord() {

@@ -55,7 +55,8 @@ private:
     void catchUpWithStoredMark();
     void storeMark(std::int64_t recordNumber);
     void moveLastRecord();
-    void deleteSightings(std::vector<std::string>& quotedAddresses);
+    // The statements that delete the sightings of these addresses (as stored).
+    std::string sightingsDeletion(const std::vector<std::string>& addresses);
 
     OperationContext& m_context;
     std::shared_ptr<Connection> m_lease;

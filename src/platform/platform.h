@@ -180,5 +180,8 @@ bool isSingleHostAddress(const std::string& text);
 // True for an address that one of this machine's interfaces holds (in the calling thread's
 // network namespace): blocking it would cut the machine off from itself like loopback.
 bool isOwnAddress(const std::string& text);
+// The addresses this machine's interfaces hold (as isOwnAddress sees them), in their one text:
+// one look at the interfaces for a whole batch of addresses to check.
+std::vector<std::string> ownAddresses();
 
 } // namespace ostrel::platform

@@ -285,7 +285,8 @@ TEST_F(FirewallAgreementTest, ABlockWhoseEndHasComeLosesItsRuleBeforeItsRelease)
 }
 
 // Without the change count no guard could tell another's change from none: a block, a release
-// and the reconcile stop with an error that names the table, and the release moves nothing.
+// and the reconcile stop with an error that names the table; the block writes no row and the
+// release moves none.
 TEST_F(FirewallAgreementTest, WithoutTheChangeTableBlocksReleasesAndTheReconcileStopWithAClearError) {
     addBlock("203.0.113.7", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
     tables().exec("DROP TABLE " + tables().firewallchanges());
@@ -306,6 +307,8 @@ TEST_F(FirewallAgreementTest, WithoutTheChangeTableBlocksReleasesAndTheReconcile
             EXPECT_NE(message.find("sql/schema.sql"), std::string::npos) << message;
         }
     }
+    EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() + " WHERE IP = '198.51.100.9'"),
+              0);
     EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().history()), 0) << "the release moved nothing";
     EXPECT_EQ(tables().scalar("SELECT COUNT(*) AS value FROM " + tables().firewall() + " WHERE IP = '203.0.113.7'"), 1);
 }

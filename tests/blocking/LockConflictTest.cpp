@@ -4,6 +4,7 @@
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
 #include "common/Errors.h"
+#include "common/FirewallLock.h"
 #include "support/TestContext.h"
 
 #include <chrono>
@@ -116,9 +117,9 @@ TEST_F(LockConflictTest, ReleaseChosenAsDeadlockVictimIsRunAgain) {
     EXPECT_THAT(m_env->op.lines(), IsEmpty());
 }
 
-// The extension has updated the first row of its address and waits for the second, which another
+// The extension has locked the first row of its address and waits for the second, which another
 // guard's release deletes; that release then deletes the first one too. The extension, run
-// again, finds the block gone and blocks anew.
+// again, finds the block gone and blocks anew, and says only that.
 TEST_F(LockConflictTest, ExtensionChosenAsDeadlockVictimIsRunAgain) {
     addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
     addBlock("203.0.113.7", "DATE_ADD(NOW(), INTERVAL 1 HOUR)");
@@ -147,10 +148,41 @@ TEST_F(LockConflictTest, ExtensionChosenAsDeadlockVictimIsRunAgain) {
     if (failure)
         std::rethrow_exception(failure);
     EXPECT_GT(deadlocks(other), before) << "no deadlock happened";
-    EXPECT_THAT(m_env->op.lines(), ElementsAre(" - already listed = several quick attempts = extended block",
-                                               " - block released meanwhile = new block",
-                                               " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!"));
+    EXPECT_THAT(m_env->op.lines(), ElementsAre(" - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!"));
     EXPECT_THAT(addresses("SELECT IP FROM " + tables().firewall()), ElementsAre("203.0.113.7"));
+}
+
+// Another guard's release reaches the block while the extension has counted it: the count locked
+// the row, so the release waits, and then finds the block extended instead of taking it away.
+TEST_F(LockConflictTest, AnotherGuardsReleaseWaitsForAnExtensionUnderWay) {
+    addBlock("203.0.113.7", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
+    test::TestContext otherGuard(&tables());
+    std::thread releaser;
+    std::exception_ptr failure;
+    bool waited = false;
+    m_env->context.firewallLock->observeSteps([&](FirewallLock::Step step) {
+        if (step != FirewallLock::Step::BlockCounted)
+            return;
+        runInThread([&] { CleanFirewall(otherGuard.context); }, releaser, failure);
+        waited = someoneWaits();
+    });
+    Firewall(m_env->context, "RDP-Block", "203.0.113.7", 120);
+    releaser.join();
+
+    ASSERT_TRUE(waited) << "the release never waited for the extension";
+    if (failure)
+        std::rethrow_exception(failure);
+    EXPECT_THAT(m_env->op.lines(), ElementsAre(" - already listed = several quick attempts = extended block",
+                                               " - [RDP-Block] IP 203.0.113.7 - Blocktime extendet by 120 minutes!"));
+    EXPECT_EQ(tables().scalar("SELECT `revoke` BETWEEN DATE_ADD(NOW(), INTERVAL 118 MINUTE) AND DATE_ADD(NOW(), "
+                              "INTERVAL 119 MINUTE) AS value FROM " +
+                              tables().firewall()),
+              1)
+        << "extended by 120 minutes from a minute ago";
+    EXPECT_THAT(addresses("SELECT IP FROM " + tables().history()), IsEmpty());
+    EXPECT_THAT(otherGuard.recordingFirewall.changes(), IsEmpty());
+    EXPECT_THAT(m_env->recordingFirewall.changes(),
+                ElementsAre(test::RecordingFirewallCommand::Change{true, "Autoblock_203.0.113.7", "203.0.113.7"}));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // A store whose outcome the guard never saw (the reply to its COMMIT lost, or the program gone
 // before LastRecord reached Config.ini) is neither lost nor made twice.
 #include "GuardTestSupport.h"
+#include "common/Conversion.h"
 #include "common/Errors.h"
 #include "guard/GuardTimer.h"
 #include "support/TcpForwarder.h"
@@ -71,6 +72,38 @@ TEST_F(StoreOutcomeTest, ACommitWhoseReplyIsLostIsStoredOnce) {
     timer.singlePass();
     EXPECT_EQ(sightings(), 4);
     EXPECT_EQ(storedMark(), m_last + 1);
+}
+
+// The blocks of a pass and the deletion of their sightings commit together: when the reply to
+// that commit is lost, the next pass neither counts the sightings again nor extends the block.
+TEST_F(StoreOutcomeTest, ABlockWhoseCommitReplyIsLostIsNotCountedAgain) {
+    const test::TestServer& server = test::TestServer::get();
+    if (server.host != "127.0.0.1")
+        GTEST_SKIP() << "the proxy needs the test server on 127.0.0.1";
+    test::TcpForwarder proxy(server.host, static_cast<std::uint16_t>(server.port));
+    settings().set(&SettingsValues::SQLPort, std::to_string(proxy.port()));
+    GuardTimer timer(ctx().context, channel.source, m_progress);
+    timer.singlePass(); // stores the sightings, blocks nothing
+    ASSERT_EQ(sightings(), 3);
+
+    // 203.0.113.1 was seen twice; the next pass stores nothing new, so its first COMMIT is the block's.
+    settings().set(&SettingsValues::BlockInvalidUser, true);
+    settings().set(&SettingsValues::BlockInvalidUserCount, std::string("1"));
+    proxy.loseNextCommitReply();
+    timer.singlePass();
+    ASSERT_EQ(proxy.lostReplies(), 1);
+    EXPECT_TRUE(logged(" EDatabaseError:")) << "the scan saw the connection break";
+
+    op().clear();
+    timer.singlePass();
+    EXPECT_EQ(activeBlocks(), std::vector<std::string>{"203.0.113.1"});
+    EXPECT_EQ(sightingsByAddress(), (std::map<std::string, std::int64_t>{{"203.0.113.2", 1}}));
+    EXPECT_FALSE(logged("extended block"));
+    EXPECT_FALSE(logged("Error"));
+    EXPECT_EQ(
+        tables().scalar("SELECT TIMESTAMPDIFF(MINUTE, `Timestamp`, `revoke`) AS value FROM " + tables().firewall()),
+        StrToInt(settings().get(&SettingsValues::BlockInvalidUserInterval)))
+        << "the block was not extended";
 }
 
 TEST_F(StoreOutcomeTest, AProgramGoneBeforeLastRecordReachedTheFileStoresNothingTwice) {

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <utility>
 #include <vector>
@@ -71,11 +72,13 @@ bool pass(int from, int to, std::string* seen = nullptr) {
     return true;
 }
 
-// True when the client's bytes so far end a COM_QUERY packet holding exactly "COMMIT"; the
-// complete packets (3-byte length, sequence byte, payload) leave the buffer.
+// True when the client's bytes so far end a COM_QUERY packet whose text is "COMMIT" or ends with
+// a statement "COMMIT;" of its own line; the complete packets (3-byte length, sequence byte,
+// payload) leave the buffer.
 bool endsInCommit(std::string& clientBytes) {
     static const std::string Commit = "\x03"
                                       "COMMIT";
+    static const std::string LastStatementCommit = "\nCOMMIT;";
     bool commit = false;
     for (;;) {
         if (clientBytes.size() < 4)
@@ -86,7 +89,8 @@ bool endsInCommit(std::string& clientBytes) {
         const std::size_t length = byte(0) | (byte(1) << 8) | (byte(2) << 16);
         if (clientBytes.size() < 4 + length)
             return commit;
-        commit = length == Commit.size() && clientBytes.compare(4, length, Commit) == 0;
+        const std::string_view payload(clientBytes.data() + 4, length);
+        commit = payload == Commit || (payload.starts_with('\x03') && payload.ends_with(LastStatementCommit));
         clientBytes.erase(0, 4 + length);
     }
 }

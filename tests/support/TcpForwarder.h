@@ -40,7 +40,7 @@ public:
     // Waits until exactly `count` connections are carried; false when the time ran out.
     bool waitUntilCarried(std::size_t count, std::chrono::milliseconds timeout) const;
 
-    // The next COMMIT on any carried connection loses its reply.
+    // The next COMMIT (alone, or ending a multi-statement text) on any carried connection loses its reply.
     void loseNextCommitReply() { m_loseCommitReply = true; }
     // Replies lost so far.
     int lostReplies() const { return m_lostReplies.load(); }

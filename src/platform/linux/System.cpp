@@ -2,6 +2,7 @@
 #include "platform/Addresses.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <memory>
@@ -72,13 +73,11 @@ std::tm localTime(std::time_t moment) {
     return local;
 }
 
-bool isOwnAddress(const std::string& text) {
-    const auto literal = parseIpLiteral(text);
-    if (!literal)
-        return false;
+std::vector<std::string> ownAddresses() {
+    std::vector<std::string> addresses;
     ifaddrs* first = nullptr;
     if (::getifaddrs(&first) != 0)
-        return false;
+        return addresses;
     const InterfaceList interfaces(first);
     for (const ifaddrs* entry = first; entry; entry = entry->ifa_next) {
         if (!entry->ifa_addr)
@@ -86,15 +85,23 @@ bool isOwnAddress(const std::string& text) {
         char own[INET6_ADDRSTRLEN] = {};
         const int family = entry->ifa_addr->sa_family;
         const void* address = nullptr;
-        if (family == AF_INET && literal->family == AddressFamily::IPv4)
+        if (family == AF_INET)
             address = &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
-        else if (family == AF_INET6 && literal->family == AddressFamily::IPv6)
+        else if (family == AF_INET6)
             address = &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
-        // Both sides in inet_ntop's spelling, so "2001:DB8::1" meets "2001:db8::1".
-        if (address && ::inet_ntop(family, address, own, sizeof own) && literal->text == own)
-            return true;
+        if (address && ::inet_ntop(family, address, own, sizeof own))
+            if (std::optional<std::string> canonical = canonicalAddress(own))
+                addresses.push_back(std::move(*canonical));
     }
-    return false;
+    return addresses;
+}
+
+bool isOwnAddress(const std::string& text) {
+    const std::optional<std::string> address = canonicalAddress(text);
+    if (!address)
+        return false;
+    const std::vector<std::string> own = ownAddresses();
+    return std::find(own.begin(), own.end(), *address) != own.end();
 }
 
 } // namespace ostrel::platform

@@ -5,6 +5,7 @@
 #include "platform/windows/WindowsApi.h"
 #include "platform/windows/WmiEventSource.h"
 
+#include <algorithm>
 #include <iphlpapi.h>
 #include <memory>
 #include <vector>
@@ -88,21 +89,22 @@ std::string AdapterIPAddress() {
     return {};
 }
 
-bool isOwnAddress(const std::string& text) {
-    const auto literal = parseIpLiteral(text);
-    if (!literal)
-        return false;
+std::vector<std::string> ownAddresses() {
+    std::vector<std::string> addresses;
     const std::vector<std::byte> list = adapterList(AF_UNSPEC);
-    for (const IP_ADAPTER_ADDRESSES* adapter = firstAdapter(list); adapter; adapter = adapter->Next) {
-        for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast;
-             unicast = unicast->Next) {
-            // Both sides in inet_ntop's spelling, so "2001:DB8::1" meets "2001:db8::1".
-            const auto own = parseIpLiteral(addressText(unicast->Address));
-            if (own && own->family == literal->family && own->text == literal->text)
-                return true;
-        }
-    }
-    return false;
+    for (const IP_ADAPTER_ADDRESSES* adapter = firstAdapter(list); adapter; adapter = adapter->Next)
+        for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next)
+            if (std::optional<std::string> canonical = canonicalAddress(addressText(unicast->Address)))
+                addresses.push_back(std::move(*canonical));
+    return addresses;
+}
+
+bool isOwnAddress(const std::string& text) {
+    const std::optional<std::string> address = canonicalAddress(text);
+    if (!address)
+        return false;
+    const std::vector<std::string> own = ownAddresses();
+    return std::find(own.begin(), own.end(), *address) != own.end();
 }
 
 std::tm localTime(std::time_t moment) {
