@@ -123,12 +123,15 @@ RecordedBlocks recordBlocks(OperationContext& context, Connection& connection, c
         return recorded; // counted only: the transaction is rolled back
 
     std::string statements = writeStatements(tables, recorded.planned, MinuteModify, connection);
-    if (!statements.empty())
-        statements += firewallChangeStatement(tables) + ";\n"; // for the other guards on the table
+    const bool changed = !statements.empty();
     if (alongside) {
         const std::vector<std::string> handled(IPs.begin(), IPs.begin() + recorded.planned.size());
         statements += alongside(handled);
     }
+    // Counted for the other guards on the table last, so that the count's one row, which every
+    // guard's changes take in turn, is held only for the commit.
+    if (changed)
+        statements += firewallChangeStatement(tables) + ";\n";
     if (!statements.empty())
         namingMissingChangeTable(tables, [&] { transaction.commitWith(statements); });
     return recorded;
