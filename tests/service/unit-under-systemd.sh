@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The installed unit under a real systemd, as an administrator follows the README: install,
+# Config.ini, `systemctl enable --now`; then the guard blocks a repeat offender with no window
+# open, puts its rule back after `nft flush ruleset` and a restart, releases it when it ends, and
+# stops in order.
+#
+# The systemd is a second one, booted as the first process of namespaces of this test's own
+# (mount, pid, network, uts, ipc): its firewall is a network namespace's, /run, /usr/local and
+# /var/lib are empty file systems, /etc is an overlay whose changes vanish with it, and it knows
+# only the unit under test and empty stand-ins for the targets a service depends on, so nothing of
+# the machine's own boot runs. The database is the test server, reached through its socket.
+#
+#   unit-under-systemd.sh BUILD_DIR SCHEMA
+# Exits 77 (skipped) where root, systemd, overlayfs or the test server's socket are missing.
+set -euo pipefail
+
+build_dir="$1"
+schema="$2"
+
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
+[ "$(id -u)" -eq 0 ] || skip "needs root for namespaces and nftables"
+[ -x /lib/systemd/systemd ] || skip "systemd is not installed"
+for tool in unshare nsenter ip nft mariadb; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+grep -qw overlay /proc/filesystems || skip "the kernel offers no overlayfs"
+[ -n "${OSTREL_TEST_DB_SOCKET:-}" ] && [ -S "$OSTREL_TEST_DB_SOCKET" ] || skip "no test server socket"
+
+work="$(mktemp -d /tmp/ostrel-systemd.XXXXXX)"
+ns="ostrel-systemd-$$"
+prefix="unit$$_"
+boot_pid=""
+
+sql() {
+    mariadb --no-defaults --socket="$OSTREL_TEST_DB_SOCKET" -u"$OSTREL_TEST_DB_USER" \
+        -p"$OSTREL_TEST_DB_PASSWORD" -N -B "$OSTREL_TEST_DB_NAME" -e "$1"
+}
+tables=(merkliste firewall firewall_history lastrecord firewallchanges)
+
+cleanup() {
+    if [ -n "$boot_pid" ]; then
+        local first
+        first="$(systemd_pid || true)"
+        if [ -n "$first" ]; then
+            # Stopped by systemd, the service leaves no private /tmp folder behind.
+            timeout 60 nsenter -t "$first" -m -p -n -u -i systemctl stop rdp-ostrel 2>/dev/null || true
+            # The namespace's first process gone takes every process of the namespace with it.
+            kill -9 "$first" 2>/dev/null || true
+        fi
+        wait "$boot_pid" 2>/dev/null || true
+    fi
+    ip netns delete "$ns" 2>/dev/null || true
+    for table in "${tables[@]}"; do
+        sql "DROP TABLE IF EXISTS ${prefix}${table}" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAILED: $*"
+    echo "--- the guard's output"
+    inside cat /run/rdp-ostrel.log 2>/dev/null || true
+    echo "--- systemctl status"
+    inside systemctl status rdp-ostrel --no-pager 2>&1 || true
+    exit 1
+}
+
+# The tables under a prefix of this test's own.
+sed -E "s/CREATE TABLE IF NOT EXISTS ([a-z_]+)/CREATE TABLE IF NOT EXISTS ${prefix}\1/" "$schema" >"$work/schema.sql"
+mariadb --no-defaults --socket="$OSTREL_TEST_DB_SOCKET" -u"$OSTREL_TEST_DB_USER" -p"$OSTREL_TEST_DB_PASSWORD" \
+    "$OSTREL_TEST_DB_NAME" <"$work/schema.sql"
+
+mkdir -p "$work/units"
+for target in sysinit basic shutdown network network-online multi-user sockets timers paths local-fs ostrel-boot; do
+    printf '[Unit]\nDescription=%s, empty for the test\n' "$target" >"$work/units/$target.target"
+done
+cat >"$work/boot" <<EOF
+#!/bin/bash
+set -e
+mount -t tmpfs tmpfs /run
+mkdir -p /run/mysqld /run/etc-upper /run/etc-work
+touch /run/mysqld/mysqld.sock
+mount --bind "$OSTREL_TEST_DB_SOCKET" /run/mysqld/mysqld.sock
+mount -t overlay overlay -o lowerdir=/etc,upperdir=/run/etc-upper,workdir=/run/etc-work /etc
+rm -rf /etc/systemd/system/*
+mount -t tmpfs tmpfs /usr/local
+mount -t tmpfs tmpfs /var/lib
+mount --bind "$work/units" /lib/systemd/system
+exec /lib/systemd/systemd --system --unit=ostrel-boot.target
+EOF
+chmod +x "$work/boot"
+
+ip netns add "$ns"
+ip netns exec "$ns" unshare --pid --fork --mount-proc --mount --uts --ipc "$work/boot" >"$work/boot.log" 2>&1 &
+boot_pid=$!
+
+systemd_pid() { pgrep -P "$boot_pid" -x systemd; }
+inside() { nsenter -t "$(systemd_pid)" -m -p -n -u -i "$@"; }
+# Waits up to 30 seconds for a command to succeed.
+until_true() {
+    local i
+    for i in $(seq 1 60); do
+        "$@" && return 0
+        sleep 0.5
+    done
+    return 1
+}
+running() { [ -n "$(systemd_pid)" ] && [ "$(inside systemctl is-system-running 2>/dev/null)" = running ]; }
+until_true running || { cat "$work/boot.log"; fail "systemd did not come up"; }
+
+inside cmake --install "$build_dir" --prefix /usr/local >/dev/null || fail "cmake --install"
+inside install -d -m 700 /etc/rdp-ostrel
+printf '[RDPOstrel]\r\nSQLServer=localhost\r\nSQLPort=%s\r\nSQLDatabase=%s\r\nSQLUsername=%s\r\nSQLPasswort=%s\r\nSQLTBLPrefix=%s\r\nSQLTBLPrefixHistory=%s\r\nReport=FALSE\r\n' \
+    "$OSTREL_TEST_DB_PORT" "$OSTREL_TEST_DB_NAME" "$OSTREL_TEST_DB_USER" "$OSTREL_TEST_DB_PASSWORD" "$prefix" "$prefix" |
+    inside sh -c 'cat > /etc/rdp-ostrel/Config.ini && chmod 600 /etc/rdp-ostrel/Config.ini'
+# Only for this test: no journal runs here, so the guard's lines go to a file.
+inside mkdir -p /etc/systemd/system/rdp-ostrel.service.d
+printf '[Service]\nStandardOutput=file:/run/rdp-ostrel.log\nStandardError=inherit\n' |
+    inside sh -c 'cat > /etc/systemd/system/rdp-ostrel.service.d/output.conf'
+inside systemctl daemon-reload
+inside systemctl enable --now rdp-ostrel >/dev/null 2>&1 || fail "systemctl enable --now"
+inside systemctl is-active --quiet rdp-ostrel || fail "the unit is not active"
+
+append() { inside /usr/local/bin/ostrel-eventlog-append --folder /var/lib/rdp-ostrel/Eventlog "$@" >/dev/null; }
+last_record() { inside cat /etc/rdp-ostrel/Config.ini | tr -d '\r' | grep -qx "LastRecord=$1"; }
+in_set() { inside nft list set inet rdp_ostrel blocked_v4 2>/dev/null | grep -q "$1"; }
+not_in_set() { ! in_set "$1"; }
+released() { [ "$(sql "SELECT COUNT(*) FROM ${prefix}firewall_history WHERE IP = '$1'")" = 1 ]; }
+
+# The first record seen is the start mark; the repeat offender comes after it.
+append 198.51.100.1
+until_true last_record 1 || fail "the first pass did not take its start mark"
+append --count 6 203.0.113.50
+until_true in_set 203.0.113.50 || fail "the repeat offender was not blocked"
+[ "$(sql "SELECT COUNT(*) FROM ${prefix}firewall WHERE IP = '203.0.113.50'")" = 1 ] || fail "no block row"
+inside grep -q " - \[RDP-Block\] IP 203.0.113.50 is blocked for" /run/rdp-ostrel.log || fail "no block line"
+
+# A flushed ruleset loses every rule; the restarted service puts the active block back.
+inside nft flush ruleset
+inside systemctl restart rdp-ostrel || fail "systemctl restart"
+until_true in_set 203.0.113.50 || fail "the restart did not restore the block"
+
+# The block ends: the guard releases it and its rule goes.
+sql "UPDATE ${prefix}firewall SET \`revoke\` = DATE_SUB(NOW(), INTERVAL 1 MINUTE)"
+until_true released 203.0.113.50 || fail "the ended block was not released"
+until_true not_in_set 203.0.113.50 || fail "the released block kept its rule"
+
+inside systemctl stop rdp-ostrel || fail "systemctl stop"
+result="$(inside systemctl show rdp-ostrel -p Result --value)"
+[ "$result" = success ] || fail "the service ended with $result"
+echo "the unit blocked, restored, released and stopped in order"
