@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -126,6 +127,14 @@ bool isLoopbackAddress(const std::string& text) {
     if (literal->family == AddressFamily::IPv6)
         return literal->text == "::1";
     return literal->text.starts_with("127.");
+}
+
+bool isOwnAddress(const std::string& text) {
+    const std::optional<std::string> address = canonicalAddress(text);
+    if (!address)
+        return false;
+    const std::vector<std::string> own = ownAddresses();
+    return std::find(own.begin(), own.end(), *address) != own.end();
 }
 
 } // namespace ostrel::platform

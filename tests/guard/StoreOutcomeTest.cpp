@@ -8,6 +8,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace ostrel {
 namespace {
@@ -37,23 +38,33 @@ protected:
     std::int64_t storedMark() { return tables().scalar("SELECT RecordNumber AS value FROM " + tables().lastrecord()); }
     bool logged(const std::string& text) { return op().hasLineContaining(text); }
 
+    // The database reached through a proxy that can lose a reply; none where the test server is
+    // not on loopback.
+    test::TcpForwarder* throughProxy() {
+        const test::TestServer& server = test::TestServer::get();
+        if (server.host != "127.0.0.1")
+            return nullptr;
+        m_proxy.emplace(server.host, static_cast<std::uint16_t>(server.port));
+        settings().set(&SettingsValues::SQLPort, std::to_string(m_proxy->port()));
+        return &*m_proxy;
+    }
+
     std::int64_t m_mark = 0;
     std::int64_t m_last = 0;
     NoProgress m_progress;
+    std::optional<test::TcpForwarder> m_proxy;
 };
 
 TEST_F(StoreOutcomeTest, ACommitWhoseReplyIsLostIsStoredOnce) {
-    const test::TestServer& server = test::TestServer::get();
-    if (server.host != "127.0.0.1")
+    test::TcpForwarder* proxy = throughProxy();
+    if (!proxy)
         GTEST_SKIP() << "the proxy needs the test server on 127.0.0.1";
-    test::TcpForwarder proxy(server.host, static_cast<std::uint16_t>(server.port));
-    settings().set(&SettingsValues::SQLPort, std::to_string(proxy.port()));
     GuardTimer timer(ctx().context, channel.source, m_progress);
 
-    proxy.loseNextCommitReply();
+    proxy->loseNextCommitReply();
     timer.singlePass();
 
-    ASSERT_EQ(proxy.lostReplies(), 1);
+    ASSERT_EQ(proxy->lostReplies(), 1);
     EXPECT_TRUE(logged(" EDatabaseError:")) << "the scan saw the connection break";
     EXPECT_EQ(sightings(), 3) << "the commit landed on the server";
     EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_mark)) << "the scan cannot know it did";
@@ -77,11 +88,9 @@ TEST_F(StoreOutcomeTest, ACommitWhoseReplyIsLostIsStoredOnce) {
 // The blocks of a pass and the deletion of their sightings commit together: when the reply to
 // that commit is lost, the next pass neither counts the sightings again nor extends the block.
 TEST_F(StoreOutcomeTest, ABlockWhoseCommitReplyIsLostIsNotCountedAgain) {
-    const test::TestServer& server = test::TestServer::get();
-    if (server.host != "127.0.0.1")
+    test::TcpForwarder* proxy = throughProxy();
+    if (!proxy)
         GTEST_SKIP() << "the proxy needs the test server on 127.0.0.1";
-    test::TcpForwarder proxy(server.host, static_cast<std::uint16_t>(server.port));
-    settings().set(&SettingsValues::SQLPort, std::to_string(proxy.port()));
     GuardTimer timer(ctx().context, channel.source, m_progress);
     timer.singlePass(); // stores the sightings, blocks nothing
     ASSERT_EQ(sightings(), 3);
@@ -89,9 +98,9 @@ TEST_F(StoreOutcomeTest, ABlockWhoseCommitReplyIsLostIsNotCountedAgain) {
     // 203.0.113.1 was seen twice; the next pass stores nothing new, so its first COMMIT is the block's.
     settings().set(&SettingsValues::BlockInvalidUser, true);
     settings().set(&SettingsValues::BlockInvalidUserCount, std::string("1"));
-    proxy.loseNextCommitReply();
+    proxy->loseNextCommitReply();
     timer.singlePass();
-    ASSERT_EQ(proxy.lostReplies(), 1);
+    ASSERT_EQ(proxy->lostReplies(), 1);
     EXPECT_TRUE(logged(" EDatabaseError:")) << "the scan saw the connection break";
 
     op().clear();

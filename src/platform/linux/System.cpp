@@ -2,7 +2,6 @@
 #include "platform/Addresses.h"
 #include "platform/platform.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <memory>
@@ -94,14 +93,6 @@ std::vector<std::string> ownAddresses() {
                 addresses.push_back(std::move(*canonical));
     }
     return addresses;
-}
-
-bool isOwnAddress(const std::string& text) {
-    const std::optional<std::string> address = canonicalAddress(text);
-    if (!address)
-        return false;
-    const std::vector<std::string> own = ownAddresses();
-    return std::find(own.begin(), own.end(), *address) != own.end();
 }
 
 } // namespace ostrel::platform

@@ -5,7 +5,6 @@
 #include "platform/windows/WindowsApi.h"
 #include "platform/windows/WmiEventSource.h"
 
-#include <algorithm>
 #include <iphlpapi.h>
 #include <memory>
 #include <vector>
@@ -97,14 +96,6 @@ std::vector<std::string> ownAddresses() {
             if (std::optional<std::string> canonical = canonicalAddress(addressText(unicast->Address)))
                 addresses.push_back(std::move(*canonical));
     return addresses;
-}
-
-bool isOwnAddress(const std::string& text) {
-    const std::optional<std::string> address = canonicalAddress(text);
-    if (!address)
-        return false;
-    const std::vector<std::string> own = ownAddresses();
-    return std::find(own.begin(), own.end(), *address) != own.end();
 }
 
 std::tm localTime(std::time_t moment) {
