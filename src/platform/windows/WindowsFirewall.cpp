@@ -22,6 +22,18 @@ std::string printable(const std::string& text) {
     return shown;
 }
 
+// A change the firewall took, in the record's spelling; one it cannot spell leaves the answer
+// to the next listing.
+void recordChange(HeldAddressRecord& record, const std::string& address, bool added) {
+    const std::optional<std::string> canonical = canonicalAddress(address);
+    if (!canonical)
+        record.failed();
+    else if (added)
+        record.added(*canonical);
+    else
+        record.removed(*canonical);
+}
+
 std::string describe(const EOleException& error) {
     return std::string(error.what()) + " " + hexCode(static_cast<std::uint32_t>(error.code()));
 }
@@ -44,7 +56,8 @@ private:
 
 } // namespace
 
-WindowsFirewall::WindowsFirewall(Operator& op) : m_op(op), m_worker([this] { work(); }) {}
+WindowsFirewall::WindowsFirewall(Operator& op, FirewallRecordTiming timing)
+    : m_op(op), m_record(std::move(timing)), m_worker([this] { work(); }) {}
 
 WindowsFirewall::~WindowsFirewall() {
     {
@@ -64,8 +77,10 @@ void WindowsFirewall::addRule(const std::string& ruleName, const std::string& ad
     queue([this, rule = *rule, address](const Reach& rules) {
         try {
             rules().add(rule);
+            recordChange(m_record, address, true);
             return true;
         } catch (const EOleException& error) {
+            m_record.failed();
             logLine(m_op, " - Firewall: could not add " + address + " (" + describe(error) + ")");
             return false;
         }
@@ -80,8 +95,10 @@ void WindowsFirewall::deleteRule(const std::string& ruleName, const std::string&
     queue([this, ruleName, address](const Reach& rules) {
         try {
             rules().remove(ruleName);
+            recordChange(m_record, address, false);
             return true;
         } catch (const EOleException& error) {
+            m_record.failed();
             logLine(m_op, " - Firewall: could not delete " + address + " (" + describe(error) + ")");
             return false;
         }
@@ -95,6 +112,21 @@ void WindowsFirewall::drain() {
 }
 
 std::vector<std::string> WindowsFirewall::blockedAddresses() {
+    drain();
+    if (std::optional<std::vector<std::string>> held = m_record.addresses())
+        return std::move(*held);
+    const std::uint64_t reading = m_record.readingStarts();
+    std::vector<std::string> listed = listRules();
+    m_record.readingEnded(reading, listed);
+    return listed;
+}
+
+std::optional<std::uint64_t> WindowsFirewall::heldAddressesVersion() {
+    drain();
+    return m_record.version();
+}
+
+std::vector<std::string> WindowsFirewall::listRules() {
     // Listed on the worker, in its apartment, after every change queued before.
     std::promise<std::vector<std::string>> listed;
     std::future<std::vector<std::string>> result = listed.get_future();
@@ -103,8 +135,9 @@ std::vector<std::string> WindowsFirewall::blockedAddresses() {
             std::vector<std::string> addresses;
             for (const std::string& name : rules().names()) {
                 const auto address = addressOfRuleName(name);
-                if (address && std::find(addresses.begin(), addresses.end(), *address) == addresses.end())
-                    addresses.push_back(*address);
+                const auto canonical = address ? canonicalAddress(*address) : std::nullopt;
+                if (canonical && std::find(addresses.begin(), addresses.end(), *canonical) == addresses.end())
+                    addresses.push_back(*canonical);
             }
             listed.set_value(std::move(addresses));
             return true;

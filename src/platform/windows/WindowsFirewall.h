@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/HeldAddressRecord.h"
 #include "platform/platform.h"
 
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,7 +24,7 @@ class FirewallRules;
 // that fails is logged to the main pane with the HRESULT and the system's text for it.
 class WindowsFirewall final : public FirewallCommand {
 public:
-    explicit WindowsFirewall(Operator& op);
+    explicit WindowsFirewall(Operator& op, FirewallRecordTiming timing = {});
     // Carries out what is still queued, then stops the worker.
     ~WindowsFirewall() override;
     WindowsFirewall(const WindowsFirewall&) = delete;
@@ -31,9 +33,11 @@ public:
     void addRule(const std::string& ruleName, const std::string& address) override;
     void deleteRule(const std::string& ruleName, const std::string& address) override;
     void drain() override;
-    // The addresses that hold an Autoblock_ rule once the queued changes are carried out.
-    // Raises EOleException when the rules cannot be listed.
+    // The addresses that hold an Autoblock_ rule once the queued changes are carried out: from
+    // the record of this command's own changes while it can answer, else listed. Raises
+    // EOleException when the rules cannot be listed.
     std::vector<std::string> blockedAddresses() override;
+    std::optional<std::uint64_t> heldAddressesVersion() override;
 
 private:
     // Reaches the rule collection, making it when needed; raises EOleException when it cannot.
@@ -43,8 +47,10 @@ private:
 
     void queue(Job job);
     void work();
+    std::vector<std::string> listRules();
 
     Operator& m_op;
+    HeldAddressRecord m_record;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
