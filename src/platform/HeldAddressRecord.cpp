@@ -26,6 +26,15 @@ std::optional<std::uint64_t> HeldAddressRecord::version() const {
     return m_version;
 }
 
+std::vector<std::string> HeldAddressRecord::addressesOrRead(const std::function<std::vector<std::string>()>& read) {
+    if (std::optional<std::vector<std::string>> held = addresses())
+        return std::move(*held);
+    const std::uint64_t reading = readingStarts();
+    std::vector<std::string> listed = read();
+    readingEnded(reading, listed);
+    return listed;
+}
+
 std::uint64_t HeldAddressRecord::readingStarts() const {
     std::lock_guard lock(m_mutex);
     return m_changes;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,6 +31,10 @@ public:
     // A number that changes whenever what addresses() answers may have changed; nullopt while
     // the record cannot answer.
     std::optional<std::uint64_t> version() const;
+
+    // The held addresses: the record's answer while it can give one, else what `read` finds in
+    // the firewall, which then becomes the record (readingStarts and readingEnded around it).
+    std::vector<std::string> addressesOrRead(const std::function<std::vector<std::string>()>& read);
 
     // A reading of the firewall: readingStarts() before it, readingEnded() with what it found.
     // The reading becomes the record unless a change was applied or failed meanwhile, since the

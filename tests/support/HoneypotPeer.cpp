@@ -1,5 +1,7 @@
 #include "support/HoneypotPeer.h"
 
+#include "support/Ipv4Endpoint.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -14,15 +16,6 @@
 
 namespace ostrel::test {
 namespace {
-
-sockaddr_in ipv4(const std::string& text, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, text.c_str(), &address.sin_addr) != 1)
-        throw std::invalid_argument("not an IPv4 address: " + text);
-    return address;
-}
 
 [[noreturn]] void fail(const std::string& what, int error) {
     throw std::runtime_error(what + ": " + std::strerror(error));
@@ -44,8 +37,8 @@ HoneypotPeer::HoneypotPeer(const std::string& source, const std::string& destina
     : m_socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
     if (!m_socket)
         fail("socket", errno);
-    const sockaddr_in from = ipv4(source, 0);
-    const sockaddr_in to = ipv4(destination, port);
+    const sockaddr_in from = ipv4Endpoint(source, 0);
+    const sockaddr_in to = ipv4Endpoint(destination, port);
     if (::bind(m_socket.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
         fail("bind to " + source, errno);
     if (::connect(m_socket.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
@@ -77,7 +70,7 @@ std::uint16_t freeHoneypotPort() {
     for (int i = 0; i < Count; ++i) {
         const auto port = static_cast<std::uint16_t>(First + (start + i) % Count);
         const platform::FileDescriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const sockaddr_in any = ipv4("0.0.0.0", port);
+        const sockaddr_in any = ipv4Endpoint("0.0.0.0", port);
         if (probe && ::bind(probe.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0)
             return port;
     }

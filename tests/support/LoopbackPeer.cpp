@@ -1,32 +1,18 @@
 #include "support/LoopbackPeer.h"
 
 #include "platform/Sockets.h"
+#include "support/Ipv4Endpoint.h"
 
 #include <random>
 #include <stdexcept>
 
 #ifdef _WIN32
-#include "platform/windows/WindowsApi.h"
 #include "platform/windows/Winsock.h"
 #else
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #endif
 
 namespace ostrel::test {
-namespace {
-
-sockaddr_in ipv4(const std::string& text, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, text.c_str(), &address.sin_addr) != 1)
-        throw std::invalid_argument("not an IPv4 address: " + text);
-    return address;
-}
-
-} // namespace
 
 LoopbackPeer::LoopbackPeer(const std::string& source, std::uint16_t port) {
 #ifdef _WIN32
@@ -35,8 +21,8 @@ LoopbackPeer::LoopbackPeer(const std::string& source, std::uint16_t port) {
     m_socket = TestSocket(static_cast<RawSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
     if (!m_socket)
         throw std::runtime_error("peer socket: " + socketErrorText());
-    const sockaddr_in from = ipv4(source, 0);
-    const sockaddr_in to = ipv4("127.0.0.1", port);
+    const sockaddr_in from = ipv4Endpoint(source, 0);
+    const sockaddr_in to = ipv4Endpoint("127.0.0.1", port);
     if (::bind(m_socket.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
         throw std::runtime_error("peer bind to " + source + ": " + socketErrorText());
     // Blocking: on loopback the handshake is done at once, also for a peer the listener has not

@@ -1,5 +1,7 @@
 #include "support/TcpForwarder.h"
 
+#include "support/Ipv4Endpoint.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -18,15 +20,6 @@ namespace {
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error("TcpForwarder: " + what + " failed (errno " + std::to_string(errno) + ")");
-}
-
-sockaddr_in endpoint(const std::string& address, std::uint16_t port) {
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &result.sin_addr) != 1)
-        throw std::runtime_error("TcpForwarder: not an IPv4 address: " + address);
-    return result;
 }
 
 platform::FileDescriptor tcpSocket() {
@@ -100,10 +93,10 @@ bool endsInCommit(std::string& clientBytes) {
 TcpForwarder::TcpForwarder(const std::string& targetAddress, std::uint16_t targetPort, const std::string& listenAddress,
                            std::uint16_t listenPort)
     : m_address(listenAddress), m_targetAddress(targetAddress), m_targetPort(targetPort), m_listener(tcpSocket()) {
-    endpoint(targetAddress, targetPort); // refuses a bad target here, not on the thread
+    ipv4Endpoint(targetAddress, targetPort); // refuses a bad target here, not on the thread
     const int on = 1;
     ::setsockopt(m_listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local = endpoint(listenAddress, listenPort);
+    sockaddr_in local = ipv4Endpoint(listenAddress, listenPort);
     if (::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         fail("bind to " + listenAddress + ":" + std::to_string(listenPort));
     if (::listen(m_listener.get(), 16) != 0)
@@ -205,7 +198,7 @@ void TcpForwarder::run() {
             platform::FileDescriptor client(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
             if (client) {
                 platform::FileDescriptor target = tcpSocket();
-                const sockaddr_in destination = endpoint(m_targetAddress, m_targetPort);
+                const sockaddr_in destination = ipv4Endpoint(m_targetAddress, m_targetPort);
                 if (::connect(target.get(), reinterpret_cast<const sockaddr*>(&destination), sizeof destination) == 0)
                     connections.push_back({std::move(client), std::move(target)});
                 std::lock_guard lock(m_mutex);

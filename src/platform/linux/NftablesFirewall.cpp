@@ -113,12 +113,7 @@ void NftablesFirewall::drain() {
 
 std::vector<std::string> NftablesFirewall::blockedAddresses() {
     drain();
-    if (std::optional<std::vector<std::string>> held = m_record.addresses())
-        return std::move(*held);
-    const std::uint64_t reading = m_record.readingStarts();
-    std::vector<std::string> listed = listTable();
-    m_record.readingEnded(reading, listed);
-    return listed;
+    return m_record.addressesOrRead([this] { return listTable(); });
 }
 
 std::optional<std::uint64_t> NftablesFirewall::heldAddressesVersion() {
