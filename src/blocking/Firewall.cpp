@@ -87,9 +87,12 @@ RecordedBlocks recordBlocks(OperationContext& context, Connection& connection, c
         if (!address.empty() && distinct.insert(address).second)
             quoted.push_back(connection.quote(address));
 
-    // Read committed: the locks fall on the rows found, not on the gaps between them, so two
-    // guards blocking different addresses never wait for each other.
-    SqlTransaction transaction(connection, "SET TRANSACTION ISOLATION LEVEL READ COMMITTED;\nSTART TRANSACTION;");
+    // The count locks the rows it finds and, for an address without any, the gap where its row
+    // would go: another guard blocking the same address at the same moment waits (or, in a
+    // deadlock, runs again) and then extends this block instead of making a second one. The
+    // server's own isolation level is kept: read committed would not lock the gaps, and a server
+    // that logs statements for replication refuses its writes.
+    SqlTransaction transaction(connection);
     CountsByAddress active;
     HistoryCounts history;
     if (!quoted.empty()) {

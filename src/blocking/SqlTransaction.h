@@ -8,10 +8,8 @@ namespace ostrel {
 // operation that fails half-way leaves the tables as they were before it began.
 class SqlTransaction {
 public:
-    // `begin` starts the transaction; it may set the transaction's characteristics first.
-    explicit SqlTransaction(Connection& connection, const std::string& begin = "START TRANSACTION")
-        : m_connection(connection) {
-        m_connection.execute(begin);
+    explicit SqlTransaction(Connection& connection) : m_connection(connection) {
+        m_connection.execute("START TRANSACTION");
     }
     ~SqlTransaction() {
         if (m_open) {

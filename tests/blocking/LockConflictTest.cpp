@@ -185,5 +185,36 @@ TEST_F(LockConflictTest, AnotherGuardsReleaseWaitsForAnExtensionUnderWay) {
                 ElementsAre(test::RecordingFirewallCommand::Change{true, "Autoblock_203.0.113.7", "203.0.113.7"}));
 }
 
+// Two guards on one table block the same new address at the same moment: the second one's write
+// waits for the first one's count, the server breaks the deadlock that follows, and the one run
+// again finds the other's block and extends it. One block, not two.
+TEST_F(LockConflictTest, TwoGuardsBlockingOneNewAddressAtOnceMakeOneBlock) {
+    test::TestContext otherGuard(&tables());
+    std::thread other;
+    std::exception_ptr otherFailure;
+    bool waited = false;
+    m_env->context.firewallLock->observeSteps([&](FirewallLock::Step step) {
+        if (step != FirewallLock::Step::BlockCounted || other.joinable())
+            return;
+        runInThread([&] { Firewall(otherGuard.context, "RDP-Block", "203.0.113.7", 120); }, other, otherFailure);
+        waited = someoneWaits();
+    });
+    Firewall(m_env->context, "RDP-Block", "203.0.113.7", 120);
+    other.join();
+
+    ASSERT_TRUE(waited) << "the other guard's block never waited";
+    if (otherFailure)
+        std::rethrow_exception(otherFailure);
+    EXPECT_THAT(addresses("SELECT IP FROM " + tables().firewall()), ElementsAre("203.0.113.7"));
+    std::vector<std::string> closing;
+    for (const auto* op : {&m_env->op, &otherGuard.op})
+        for (const std::string& line : op->lines())
+            if (line.starts_with(" - [RDP-Block]"))
+                closing.push_back(line);
+    EXPECT_THAT(closing,
+                ::testing::UnorderedElementsAre(" - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
+                                                " - [RDP-Block] IP 203.0.113.7 - Blocktime extendet by 120 minutes!"));
+}
+
 } // namespace
 } // namespace ostrel
