@@ -46,23 +46,16 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
     createControls();
     createMenu();
 
-    m_ini = std::make_unique<IniFile>(setup.configFile);
     m_operator = std::make_unique<WindowOperator>(*this, *Log, *Clearlog, *tarpit);
-    // A settings file that cannot be rewritten (a full disk) keeps its old content; the operator learns why.
-    m_ini->setWriteFailureHandler(
-        [op = m_operator.get()](const std::string& message) { logLine(*op, " - " + message + "."); });
-    m_firewall = setup.makeFirewall(*m_operator);
-    m_abuseReport = std::make_unique<AbuseReport>(m_settings, *m_operator);
-    m_context = std::make_unique<OperationContext>(
-        OperationContext{m_settings, *m_ini, *m_operator, *m_firewall, *m_abuseReport});
-    m_eventSource = platform::makeEventSource(setup.eventChannelFolder);
-    m_guard = std::make_unique<GuardTimer>(*m_context, *m_eventSource, static_cast<PassProgress&>(*this));
-    m_load = std::make_unique<ConfigurationLoad>(m_settings, *m_ini, *m_operator, setup.eventChannelFolder, [this] {
-        m_config_f->refreshFromSettings();
-        m_config_f->showNonModal();
-    });
-    m_pit = std::make_unique<Pit>(*m_context, setup.adapterAddress);
-    m_placement = std::make_unique<WindowPlacement>(*this, *m_ini);
+    m_parts = std::make_unique<GuardParts>(GuardParts::Wiring{setup.configFile, setup.eventChannelFolder,
+                                                              platform::makeEventSource(setup.eventChannelFolder),
+                                                              setup.makeFirewall, setup.adapterAddress,
+                                                              [this] {
+                                                                  m_config_f->refreshFromSettings();
+                                                                  m_config_f->showNonModal();
+                                                              }},
+                                           *m_operator, static_cast<PassProgress&>(*this));
+    m_placement = std::make_unique<WindowPlacement>(*this, *m_parts->ini);
 
     connect(Debug, &QCheckBox::toggled, this, [this](bool on) { m_operator->setDebug(on); });
     connect(DetailLog, &QCheckBox::toggled, this, [this](bool on) { m_operator->setDetailLog(on); });
@@ -78,7 +71,7 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 
     // The dialog comes last: creating the window uses nothing of it.
     m_config_f =
-        std::make_unique<Tconfig_f>(m_settings, *m_ini,
+        std::make_unique<Tconfig_f>(m_parts->settings, *m_parts->ini,
                                     Tconfig_f::Hooks{[this] { OstrelKonfigurieren(); },
                                                      [this](const std::exception_ptr& error) { reportError(error); }},
                                     this);
@@ -86,14 +79,9 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 
 Tmain_f::~Tmain_f() {
     savePlacement();
-    // The honeypot's threads post to this window: they end before anything they use goes.
-    m_pit.reset();
     Timer->stop();
-    if (m_firewall)
-        m_firewall->drain();
-    // Queued reports are sent or dropped with a line, bounded by one report's time limit.
-    m_abuseReport->finish();
-    m_load->Conn().disconnect();
+    // The honeypot's threads post to this window: they end before anything they use goes.
+    m_parts->end();
     m_config_f.reset();
 }
 
@@ -102,7 +90,7 @@ Operator& Tmain_f::op() {
 }
 
 bool Tmain_f::ConfigError() const {
-    return m_load->ConfigError();
+    return m_parts->load->ConfigError();
 }
 
 void Tmain_f::reportError(const std::exception_ptr& error) {
@@ -158,12 +146,12 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { startUpGuard(*m_load, *m_context); });
+    reportErrors([this] { startUpGuard(*m_parts->load, *m_parts->context); });
 }
 
 void Tmain_f::OstrelKonfigurieren() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    m_load->OstrelKonfigurieren();
+    m_parts->load->OstrelKonfigurieren();
 }
 
 void Tmain_f::savePlacement() {
@@ -205,7 +193,7 @@ void Tmain_f::BTN_TimerClick() {
             return;
         }
         Timer->setInterval(1000);
-        m_guard->timerStarted();
+        m_parts->guard->timerStarted();
         BTN_Timer->setText("Stop Timer");
         Timer->start();
     });
@@ -217,12 +205,12 @@ void Tmain_f::Button1Click() {
         showConfigModal();
         return;
     }
-    reportErrors([this] { m_guard->singlePass(); });
+    reportErrors([this] { m_parts->guard->singlePass(); });
 }
 
 void Tmain_f::TimerTimer() {
     try {
-        m_guard->TimerTimer();
+        m_parts->guard->TimerTimer();
     } catch (...) {
         reportErrorAfterTick(std::current_exception());
     }
@@ -277,12 +265,12 @@ void Tmain_f::reset() {
 
 void Tmain_f::btn_honeypotClick() {
     reportErrors([this] {
-        if (!m_pit->active()) {
-            m_pit->start(TarpitPortNumber->position());
+        if (!m_parts->pit->active()) {
+            m_parts->pit->start(TarpitPortNumber->position());
             btn_honeypot->setText("Stop Honeypot");
             return;
         }
-        m_pit->stop(TarpitPort->text().toStdString());
+        m_parts->pit->stop(TarpitPort->text().toStdString());
         tarpit->clear();
         btn_honeypot->setText("Start Honeypot");
     });
@@ -294,7 +282,7 @@ void Tmain_f::Kick() {
         return;
     const std::string address = selected.first()->text().toStdString();
     reportErrors([this, &address] {
-        if (m_pit->kick(address) > 0) {
+        if (m_parts->pit->kick(address) > 0) {
             // The entry selected now; each kicked connection's own ending removes one more.
             const QList<QListWidgetItem*> now = tarpit->selectedItems();
             if (!now.isEmpty())

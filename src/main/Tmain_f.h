@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Settings.h"
+#include "guard/GuardParts.h"
 #include "guard/GuardTimer.h"
 #include "honeypot/Pit.h"
 
@@ -22,7 +22,6 @@ class QTimer;
 
 namespace ostrel {
 
-class AbuseReport;
 class ConfigurationLoad;
 class IniFile;
 class Operator;
@@ -30,16 +29,9 @@ class Tconfig_f;
 class UpDown;
 class WindowOperator;
 class WindowPlacement;
-struct OperationContext;
-namespace platform {
-class EventSource;
-class FirewallCommand;
-} // namespace platform
 
-// The operator window `main_f`. It owns the long-lived parts of the system (the settings
-// and their store, the configuration load with the start-up connection, the timer and the
-// guard pass, the honeypot, the firewall command) and the configuration dialog, and its
-// handlers start everything the operator does.
+// The operator window `main_f`. It owns the long-lived parts of the guard (GuardParts) and the
+// configuration dialog, and its handlers start everything the operator does.
 class Tmain_f : public QMainWindow, private PassProgress {
     Q_OBJECT
 public:
@@ -48,7 +40,7 @@ public:
     static constexpr int LaidOutClientWidth = 747;
     static constexpr int LaidOutClientHeight = 593;
 
-    using FirewallFactory = std::function<std::unique_ptr<platform::FirewallCommand>(Operator&)>;
+    using FirewallFactory = GuardParts::FirewallFactory;
 
     // Where the window finds what the program works with.
     struct Setup {
@@ -78,12 +70,12 @@ public:
     void OstrelKonfigurieren();
     bool ConfigError() const;
 
-    Settings& settings() { return m_settings; }
-    IniFile& ini() { return *m_ini; }
+    Settings& settings() { return m_parts->settings; }
+    IniFile& ini() { return *m_parts->ini; }
     Operator& op();
-    GuardTimer& guard() { return *m_guard; }
-    Pit& pit() { return *m_pit; }
-    ConfigurationLoad& load() { return *m_load; }
+    GuardTimer& guard() { return *m_parts->guard; }
+    Pit& pit() { return *m_parts->pit; }
+    ConfigurationLoad& load() { return *m_parts->load; }
     Tconfig_f& config_f() { return *m_config_f; }
 
     // Controls, in tab order.
@@ -132,16 +124,8 @@ private:
     void showReportsAfterTick();
     template <typename Work> void reportErrors(Work&& work);
 
-    Settings m_settings;
-    std::unique_ptr<IniFile> m_ini;
     std::unique_ptr<WindowOperator> m_operator;
-    std::unique_ptr<platform::FirewallCommand> m_firewall;
-    std::unique_ptr<AbuseReport> m_abuseReport;
-    std::unique_ptr<OperationContext> m_context;
-    std::unique_ptr<platform::EventSource> m_eventSource;
-    std::unique_ptr<GuardTimer> m_guard;
-    std::unique_ptr<ConfigurationLoad> m_load;
-    std::unique_ptr<Pit> m_pit;
+    std::unique_ptr<GuardParts> m_parts;          // after the operator they log to, before what uses them
     std::unique_ptr<WindowPlacement> m_placement; // `JvFormStorage1`
     std::unique_ptr<Tconfig_f> m_config_f;
     QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open

@@ -1,13 +1,10 @@
 #include "service/HeadlessGuard.h"
 
-#include "blocking/AbuseReport.h"
 #include "common/ErrorReport.h"
 #include "common/Errors.h"
 #include "common/LogLine.h"
-#include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
 #include "guard/GuardStartUp.h"
-#include "honeypot/Pit.h"
 #include "platform/platform.h"
 #include "service/ServiceOptions.h"
 
@@ -23,63 +20,50 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
+// A channel folder named on the command line is read as such everywhere; otherwise the platform's
+// own event log (on Windows: WMI).
+std::unique_ptr<platform::EventSource> eventSourceFor(const ServiceOptions& options) {
+    if (options.eventlogGiven)
+        return std::make_unique<platform::ChannelFileSource>(options.eventlog);
+    return platform::makeEventSource(options.eventlog);
+}
+
 } // namespace
 
 HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream& errors)
-    : m_errors(errors), m_operator(out, options.debug, options.detailLog) {
+    : m_errors(errors), m_operator(out, options.debug, options.detailLog),
+      // Without a dialog to show, a missing value is told by startUp() instead.
+      m_parts({options.configFile, options.eventlog, eventSourceFor(options),
+               [](Operator& op) { return platform::makeFirewallCommand(op); }, &platform::AdapterIPAddress, nullptr},
+              m_operator, *this) {
     if (options.interval)
-        m_settings.set(&SettingsValues::Time, *options.interval);
-    m_ini = std::make_unique<IniFile>(options.configFile);
-    // A settings file that cannot be rewritten (a full disk) keeps its old content; the log says why.
-    m_ini->setWriteFailureHandler([this](const std::string& message) { logLine(m_operator, " - " + message + "."); });
-    m_firewall = platform::makeFirewallCommand(m_operator);
-    m_abuseReport = std::make_unique<AbuseReport>(m_settings, m_operator);
-    m_context = std::make_unique<OperationContext>(
-        OperationContext{m_settings, *m_ini, m_operator, *m_firewall, *m_abuseReport});
-    // A channel folder named on the command line is read as such everywhere; otherwise the
-    // platform's own event log (on Windows: WMI).
-    if (options.eventlogGiven)
-        m_eventSource = std::make_unique<platform::ChannelFileSource>(options.eventlog);
-    else
-        m_eventSource = platform::makeEventSource(options.eventlog);
-    m_guard = std::make_unique<GuardTimer>(*m_context, *m_eventSource, static_cast<PassProgress&>(*this));
-    // Without a dialog to show, a missing value is told by startUp() instead.
-    m_load = std::make_unique<ConfigurationLoad>(m_settings, *m_ini, m_operator, options.eventlog, nullptr);
-    m_pit = std::make_unique<Pit>(*m_context, &platform::AdapterIPAddress);
-}
-
-HeadlessGuard::~HeadlessGuard() {
-    // The honeypot's threads block through the firewall: they end before its queue is applied.
-    m_pit.reset();
-    m_firewall->drain();
-    m_load->Conn().disconnect();
-    // The store, going last but one, writes Config.ini once more.
+        m_parts.settings.set(&SettingsValues::Time, *options.interval);
 }
 
 void HeadlessGuard::startUp() {
-    startUpGuard(*m_load, *m_context);
-    if (!m_load->missingKeys().empty()) {
-        throw Error("Incorrect configuration: " + joined(m_load->missingKeys()) + " missing in " +
-                    m_ini->path().string() + " (placeholders written; put the real values there)");
+    startUpGuard(*m_parts.load, *m_parts.context);
+    if (!m_parts.load->missingKeys().empty()) {
+        throw Error("Incorrect configuration: " + joined(m_parts.load->missingKeys()) + " missing in " +
+                    m_parts.ini->path().string() + " (placeholders written; put the real values there)");
     }
-    if (m_load->ConfigError())
-        throw Error(m_load->connectionError());
+    if (m_parts.load->ConfigError())
+        throw Error(m_parts.load->connectionError());
 }
 
 void HeadlessGuard::startHoneypot(int port) {
-    m_pit->start(port);
+    m_parts.pit->start(port);
 }
 
 void HeadlessGuard::tick() {
     try {
-        m_guard->TimerTimer();
+        m_parts.guard->TimerTimer();
     } catch (...) {
         reportError(std::current_exception());
     }
 }
 
 void HeadlessGuard::singlePass() {
-    m_guard->singlePass();
+    m_parts.guard->singlePass();
 }
 
 void HeadlessGuard::reportError(const std::exception_ptr& error) {

@@ -1,35 +1,23 @@
 #pragma once
 
-#include "config/Settings.h"
+#include "guard/GuardParts.h"
 #include "guard/GuardTimer.h"
 #include "service/ConsoleOperator.h"
 
 #include <exception>
-#include <memory>
 #include <ostream>
 
 namespace ostrel {
 
-class AbuseReport;
-class ConfigurationLoad;
-class IniFile;
-class Pit;
 struct ServiceOptions;
-namespace platform {
-class EventSource;
-class FirewallCommand;
-} // namespace platform
 
-// The guard without a window: the long-lived pieces the operator window owns (settings and
-// their store, firewall command, abuse report, configuration load with the start-up
-// connection, the pass, the honeypot), driven by the service's run loop instead of buttons.
-// Ends in order when it goes: honeypot connections awaited, firewall changes applied, the
-// start-up connection dropped, Config.ini written once more.
+// The guard without a window: the parts the operator window owns, driven by the service's run
+// loop instead of buttons. Ends in order when it goes, as the parts do.
 class HeadlessGuard : private PassProgress {
 public:
     // Log lines go to `out`; reports of errors that escape a tick go to `errors`.
     HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream& errors);
-    ~HeadlessGuard() override;
+    ~HeadlessGuard() override = default;
     HeadlessGuard(const HeadlessGuard&) = delete;
     HeadlessGuard& operator=(const HeadlessGuard&) = delete;
 
@@ -56,15 +44,7 @@ private:
 
     std::ostream& m_errors;
     ConsoleOperator m_operator;
-    Settings m_settings;
-    std::unique_ptr<IniFile> m_ini;
-    std::unique_ptr<platform::FirewallCommand> m_firewall;
-    std::unique_ptr<AbuseReport> m_abuseReport;
-    std::unique_ptr<OperationContext> m_context;
-    std::unique_ptr<platform::EventSource> m_eventSource;
-    std::unique_ptr<GuardTimer> m_guard;
-    std::unique_ptr<ConfigurationLoad> m_load;
-    std::unique_ptr<Pit> m_pit;
+    GuardParts m_parts;
 };
 
 } // namespace ostrel

@@ -1,0 +1,40 @@
+#include "guard/GuardParts.h"
+
+#include "blocking/AbuseReport.h"
+#include "common/Operator.h"
+#include "config/IniFile.h"
+#include "platform/platform.h"
+
+namespace ostrel {
+
+GuardParts::GuardParts(Wiring wiring, Operator& op, PassProgress& progress) {
+    ini = std::make_unique<IniFile>(wiring.configFile);
+    // A settings file that cannot be rewritten (a full disk) keeps its old content; the log says why.
+    ini->setWriteFailureHandler([&op](const std::string& message) { logLine(op, " - " + message + "."); });
+    firewall = wiring.makeFirewall(op);
+    abuseReport = std::make_unique<AbuseReport>(settings, op);
+    context = std::make_unique<OperationContext>(OperationContext{settings, *ini, op, *firewall, *abuseReport});
+    eventSource = std::move(wiring.eventSource);
+    guard = std::make_unique<GuardTimer>(*context, *eventSource, progress);
+    load = std::make_unique<ConfigurationLoad>(settings, *ini, op, wiring.eventChannelFolder,
+                                               std::move(wiring.showDialog));
+    pit = std::make_unique<Pit>(*context, std::move(wiring.adapterAddress));
+}
+
+GuardParts::~GuardParts() {
+    end();
+}
+
+void GuardParts::end() {
+    // The honeypot's threads block through the firewall: they end before its queue is applied.
+    pit.reset();
+    if (firewall)
+        firewall->drain();
+    // Queued reports are sent or dropped with a line, bounded by one report's time limit.
+    if (abuseReport)
+        abuseReport->finish();
+    if (load)
+        load->Conn().disconnect();
+}
+
+} // namespace ostrel
