@@ -66,6 +66,30 @@ protected:
         }
         return false;
     }
+    // Runs `work` on a thread of its own while `other`, holding a row that `work` needs, runs
+    // `next`, which needs a row that `work` holds by then, and commits: a deadlock. Raises what
+    // either side raised; false (and nothing raised) when `work` never waited for `other`.
+    template <typename Work> bool deadlockAgainst(Connection& other, const std::string& next, Work work) {
+        std::thread thread;
+        std::exception_ptr failure;
+        runInThread(work, thread, failure);
+        const bool waited = someoneWaits();
+        std::exception_ptr otherFailure;
+        try {
+            other.execute(next);
+            other.execute("COMMIT");
+        } catch (...) {
+            otherFailure = std::current_exception();
+        }
+        thread.join();
+        if (!waited)
+            return false;
+        if (otherFailure)
+            std::rethrow_exception(otherFailure);
+        if (failure)
+            std::rethrow_exception(failure);
+        return true;
+    }
     template <typename Work> void runInThread(Work work, std::thread& thread, std::exception_ptr& failure) {
         thread = std::thread([work, &failure] {
             try {
@@ -92,24 +116,8 @@ TEST_F(LockConflictTest, ReleaseChosenAsDeadlockVictimIsRunAgain) {
         "UPDATE " + tables().firewall() + " SET `revoke` = DATE_ADD(`revoke`, INTERVAL 120 MINUTE) WHERE ID = ";
     other.execute(extend + "2");
 
-    std::thread releaser;
-    std::exception_ptr failure;
-    runInThread([&] { CleanFirewall(m_env->context); }, releaser, failure);
-    const bool waited = someoneWaits();
-    std::exception_ptr otherFailure;
-    try {
-        other.execute(extend + "1");
-        other.execute("COMMIT");
-    } catch (...) {
-        otherFailure = std::current_exception();
-    }
-    releaser.join();
-
-    ASSERT_TRUE(waited) << "the release never waited for the other guard";
-    if (otherFailure)
-        std::rethrow_exception(otherFailure);
-    if (failure)
-        std::rethrow_exception(failure);
+    ASSERT_TRUE(deadlockAgainst(other, extend + "1", [&] { CleanFirewall(m_env->context); }))
+        << "the release never waited for the other guard";
     EXPECT_GT(deadlocks(other), before) << "no deadlock happened";
     EXPECT_THAT(addresses("SELECT IP FROM " + tables().firewall() + " ORDER BY ID"),
                 ElementsAre("203.0.113.1", "203.0.113.2"));
@@ -129,24 +137,9 @@ TEST_F(LockConflictTest, ExtensionChosenAsDeadlockVictimIsRunAgain) {
     const std::string release = "DELETE FROM " + tables().firewall() + " WHERE ID IN (";
     other.execute(release + std::to_string(first + 1) + ")");
 
-    std::thread extender;
-    std::exception_ptr failure;
-    runInThread([&] { Firewall(m_env->context, "RDP-Block", "203.0.113.7", 120); }, extender, failure);
-    const bool waited = someoneWaits();
-    std::exception_ptr otherFailure;
-    try {
-        other.execute(release + std::to_string(first) + ")");
-        other.execute("COMMIT");
-    } catch (...) {
-        otherFailure = std::current_exception();
-    }
-    extender.join();
-
-    ASSERT_TRUE(waited) << "the extension never waited for the other guard";
-    if (otherFailure)
-        std::rethrow_exception(otherFailure);
-    if (failure)
-        std::rethrow_exception(failure);
+    ASSERT_TRUE(deadlockAgainst(other, release + std::to_string(first) + ")", [&] {
+        Firewall(m_env->context, "RDP-Block", "203.0.113.7", 120);
+    })) << "the extension never waited for the other guard";
     EXPECT_GT(deadlocks(other), before) << "no deadlock happened";
     EXPECT_THAT(m_env->op.lines(), ElementsAre(" - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!"));
     EXPECT_THAT(addresses("SELECT IP FROM " + tables().firewall()), ElementsAre("203.0.113.7"));
