@@ -149,23 +149,6 @@ void reportNewBlock(OperationContext& context, const std::string& IP) {
         logLine(context.op, " - Abuse Report Result: " + context.abuseReport.lastResult());
 }
 
-} // namespace
-
-std::string ruleName(const std::string& address) {
-    return "Autoblock_" + address;
-}
-
-std::string addRuleArguments(const std::string& address) {
-    return "advfirewall firewall add rule name=\"" + ruleName(address) + "\" remoteip=\"" + address +
-           "\" action=block protocol=any dir=in";
-}
-
-std::string deleteRuleArguments(const std::string& address) {
-    return "advfirewall firewall delete rule name=\"" + ruleName(address) + "\" dir=in";
-}
-
-namespace {
-
 // The block of the screened addresses; `connect` gives the connection once the table is needed.
 template <typename Connect>
 void blockScreened(OperationContext& context, Connect&& connect, const std::string& Name,
@@ -206,6 +189,19 @@ void blockScreened(OperationContext& context, Connect&& connect, const std::stri
 }
 
 } // namespace
+
+std::string ruleName(const std::string& address) {
+    return "Autoblock_" + address;
+}
+
+std::string addRuleArguments(const std::string& address) {
+    return "advfirewall firewall add rule name=\"" + ruleName(address) + "\" remoteip=\"" + address +
+           "\" action=block protocol=any dir=in";
+}
+
+std::string deleteRuleArguments(const std::string& address) {
+    return "advfirewall firewall delete rule name=\"" + ruleName(address) + "\" dir=in";
+}
 
 void blockAddresses(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
                     const std::vector<std::string>& IPs, std::int32_t MinuteModify, const AlongsideBlocks& alongside) {
