@@ -1,6 +1,6 @@
 # The Debian packages the build, the tests and the local run need.
 OSTREL_PACKAGES=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev libgl-dev
     libmariadb-dev mariadb-server mariadb-client
     libcurl4-openssl-dev libssl-dev openssl ca-certificates
