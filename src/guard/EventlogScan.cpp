@@ -8,6 +8,7 @@
 #include "common/LogText.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
+#include "config/SettingRanges.h"
 #include "config/Settings.h"
 #include "platform/platform.h"
 
@@ -154,7 +155,7 @@ void EventlogScan::blockOffenders(ResultSet& counts) {
     Settings& settings = m_context.settings;
     std::vector<std::string> offenders;
     for (; !counts.eof(); counts.next()) {
-        const std::int32_t threshold = StrToInt(settings.get(&SettingsValues::BlockInvalidUserCount));
+        const std::int32_t threshold = settingNumber(BlockInvalidUserCountRange, settings.get(&SettingsValues::BlockInvalidUserCount));
         if (settings.get(&SettingsValues::BlockInvalidUser) && counts.integer("Counter") > threshold)
             offenders.push_back(counts.text("IP"));
     }
@@ -170,7 +171,7 @@ void EventlogScan::blockOffenders(ResultSet& counts) {
             continue;
         }
         blockAddresses(m_context, m_connection, m_tables, "RDP-Block", batch,
-                       StrToInt(settings.get(&SettingsValues::BlockInvalidUserInterval)),
+                       settingNumber(BlockInvalidUserIntervalRange, settings.get(&SettingsValues::BlockInvalidUserInterval)),
                        [this](const std::vector<std::string>& handled) { return sightingsDeletion(handled); });
     }
 }

@@ -125,7 +125,7 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
          Beta},
         {"empty port",
          std::vector<std::string>{"SQLServer=localhost", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"},
-         "rdp-ostrel-service: '' ist kein gültiger Integerwert.\n", " - Loading config ... "},
+         "rdp-ostrel-service: '' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)\n", " - Loading config ... "},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(configFile());
@@ -138,6 +138,30 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
         EXPECT_EQ(messages.empty() ? "" : messages.back(), c.lastMessage) << c.name << "\n" << outcome.output;
     }
     EXPECT_NE(readConfig().find("SQLPort=\r\n"), std::string::npos) << "the file was left as it was";
+}
+
+TEST_F(Service, AnUnreadableSettingsFileIsReportedWithTheSystemsReason) {
+    const std::vector<std::string> config = {"SQLServer=localhost", "SQLPort=3306", "SQLDatabase=d", "SQLUsername=u",
+                                             "SQLPasswort=p"};
+    writeConfig(config);
+    const std::string before = readConfig();
+    namespace fs = std::filesystem;
+    fs::permissions(configFile().parent_path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(configFile(), fs::perms::none);
+    // Root reads every file: the program runs as nobody, as a service without the right would.
+    std::vector<std::string> argv = commandLine({"--once"});
+    argv.insert(std::find(argv.begin(), argv.end(), std::string(OSTREL_SERVICE_PROGRAM)),
+                {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const auto outcome = platform::runProcess(argv, {}, std::chrono::seconds(120));
+    fs::permissions(configFile(), fs::perms::owner_read | fs::perms::owner_write);
+
+    EXPECT_EQ(outcome.exitCode, 1) << describe(outcome);
+    EXPECT_EQ(outcome.errors,
+              "rdp-ostrel-service: Cannot read " + configFile().string() + ": Permission denied.\n")
+        << describe(outcome);
+    EXPECT_EQ(countLines(outcome.output, "placeholders"), 0u) << outcome.output;
+    EXPECT_EQ(countLines(outcome.output, " - Config loaded."), 0u) << outcome.output;
+    EXPECT_EQ(readConfig(), before);
 }
 
 TEST_F(Service, HoneypotBlocksAConnectingAddress) {
