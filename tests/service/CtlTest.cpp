@@ -168,6 +168,34 @@ TEST_F(Ctl, CheckPassesAGoodSetUpAndNamesWhatIsBrokenInOneLine) {
         EXPECT_EQ(countLines(outcome.output, c.failure), 1u) << outcome.output;
         EXPECT_EQ(std::count(outcome.output.begin(), outcome.output.end(), '\n'), 7) << "one line per check";
     }
+
+    writeConfig(good);
+    tables.exec("ALTER TABLE " + tables.firewallchanges() + " ENGINE=MyISAM");
+    const auto myisam = ctl({"check"});
+    EXPECT_EQ(myisam.exitCode, 1) << describe(myisam);
+    EXPECT_EQ(countLines(myisam.output, "FAIL tables: " + tables.firewallchanges() + " has no transactions (MyISAM)"), 1u)
+        << myisam.output;
+}
+
+TEST_F(Ctl, AGuardRunningBesideFollowsAHandBlockAndALiftWithoutAnError) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    writeConfig(goodConfig(tables, appendFailedLogons({"198.51.100.1"})));
+    appendFailedLogons({"203.0.113.7", "203.0.113.7"});
+    const std::string pass = " - Clean up the firewall rules";
+    ServiceProcess service(commandLine({"--interval", "1", "--detail-log"}));
+    ASSERT_TRUE(service.waitForLines("[RDP-Block] IP 203.0.113.7 is blocked", 1, 30s)) << service.output();
+
+    ASSERT_EQ(ctl({"unblock", "203.0.113.7"}).exitCode, 0);
+    ASSERT_EQ(ctl({"block", "198.51.100.20"}).exitCode, 0);
+    // Three passes more: the guard has seen the changes the tool counted, and compared.
+    ASSERT_TRUE(service.waitForLines(pass, countLines(service.output(), pass) + 3, 30s)) << service.output();
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.finish(60s).exitCode, 0);
+    EXPECT_EQ(countLines(service.output(), "<3>"), 0u) << service.output();
+    EXPECT_EQ(countLines(service.output(), " - Firewall: "), 0u) << service.output();
+    EXPECT_EQ(blockedInFirewall(),
+              (std::map<std::string, std::string>{{"198.51.100.20", "Autoblock_198.51.100.20"}}));
 }
 
 TEST_F(Ctl, HelpListsEveryExitStatusAndTheCommandLineIsChecked) {
