@@ -14,8 +14,8 @@
 #include "platform/platform.h"
 
 #include <charconv>
-#include <optional>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 #include "config/ConfigurationLoad.h"
 
+#include "common/Errors.h"
 #include "common/Operator.h"
 #include "config/AllowList.h"
-#include "common/Errors.h"
 #include "config/IniFile.h"
 #include "config/SettingRanges.h"
 #include "config/Settings.h"

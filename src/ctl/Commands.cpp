@@ -80,10 +80,10 @@ int blockAddress(CtlSession& session, const CtlOptions& options, std::ostream& o
             out << line << '\n';
         return ExitRefused;
     }
-    const std::int32_t minutes =
-        options.minutes ? settingNumber(BlockInvalidUserIntervalRange, *options.minutes)
-                        : settingNumber(BlockInvalidUserIntervalRange,
-                                        context.settings.get(&SettingsValues::BlockInvalidUserInterval));
+    const std::int32_t minutes = options.minutes
+                                     ? settingNumber(BlockInvalidUserIntervalRange, *options.minutes)
+                                     : settingNumber(BlockInvalidUserIntervalRange,
+                                                     context.settings.get(&SettingsValues::BlockInvalidUserInterval));
     Firewall(context, ManualBlock, options.address, minutes);
     return ExitDone;
 }

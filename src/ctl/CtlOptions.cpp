@@ -13,10 +13,10 @@ struct CommandName {
     CtlOptions::Command command;
 };
 constexpr CommandName Commands[] = {
-    {"list", CtlOptions::Command::List},       {"unblock", CtlOptions::Command::Unblock},
-    {"block", CtlOptions::Command::Block},     {"check", CtlOptions::Command::Check},
-    {"--help", CtlOptions::Command::Help},     {"-h", CtlOptions::Command::Help},
-    {"help", CtlOptions::Command::Help},       {"--version", CtlOptions::Command::Version},
+    {"list", CtlOptions::Command::List},   {"unblock", CtlOptions::Command::Unblock},
+    {"block", CtlOptions::Command::Block}, {"check", CtlOptions::Command::Check},
+    {"--help", CtlOptions::Command::Help}, {"-h", CtlOptions::Command::Help},
+    {"help", CtlOptions::Command::Help},   {"--version", CtlOptions::Command::Version},
 };
 
 std::string valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& name) {

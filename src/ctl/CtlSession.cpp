@@ -19,8 +19,12 @@ std::unique_ptr<platform::EventSource> eventSourceFor(const CtlOptions& options)
 CtlSession::CtlSession(const CtlOptions& options, std::ostream& out)
     : m_operator(out),
       // No channel folder for the load: its probe would create one next to the program.
-      m_parts({options.configFile, {}, eventSourceFor(options),
-               [](Operator& op) { return platform::makeFirewallCommand(op); }, &platform::AdapterIPAddress, nullptr,
+      m_parts({options.configFile,
+               {},
+               eventSourceFor(options),
+               [](Operator& op) { return platform::makeFirewallCommand(op); },
+               &platform::AdapterIPAddress,
+               nullptr,
                true},
               m_operator, *this) {
     std::error_code ignored;

@@ -126,7 +126,8 @@ int checkSetup(const CtlOptions& options, std::ostream& out) {
     std::error_code ignored;
     std::optional<std::string> unreadable;
     if (!std::filesystem::exists(options.configFile, ignored))
-        unreadable = "Cannot read " + file + ": " + std::make_error_code(std::errc::no_such_file_or_directory).message();
+        unreadable =
+            "Cannot read " + file + ": " + std::make_error_code(std::errc::no_such_file_or_directory).message();
     else if (std::string problem = ini.readProblem(); !problem.empty())
         unreadable = problem;
     bool usable = report.line("settings file", unreadable, file + " readable");

@@ -13,7 +13,8 @@ void PitConnect(OperationContext& context, ConnectionList& Contexts, ServedConne
     if (op.detailLog())
         logLine(op, " - Honeypot connect from " + connection.PeerIP);
     if (!op.debug()) {
-        const std::int32_t minutes = settingNumber(BlockHoneypotIntervalRange, context.settings.get(&SettingsValues::BlockHoneypotInterval));
+        const std::int32_t minutes =
+            settingNumber(BlockHoneypotIntervalRange, context.settings.get(&SettingsValues::BlockHoneypotInterval));
         Firewall(context, "Honeypot-Block", connection.PeerIP, minutes);
     }
     Contexts.close(connection);

@@ -18,8 +18,8 @@ void ConsoleOperator::setSecrets(Secrets secrets) {
 
 void ConsoleOperator::log(Pane pane, const std::string& message) {
     const JournalLevel level = journalLevel(message);
-    const std::string text = (pane == Pane::Clearlog ? ClearlogMark : "") +
-                             isoTime(std::chrono::system_clock::now()) + escapeControlCharacters(message);
+    const std::string text = (pane == Pane::Clearlog ? ClearlogMark : "") + isoTime(std::chrono::system_clock::now()) +
+                             escapeControlCharacters(message);
     if (level == JournalLevel::Error) {
         std::lock_guard lock(m_mutex);
         m_errorsThisRound.push_back(message);
@@ -39,13 +39,15 @@ void ConsoleOperator::beginRound() {
 void ConsoleOperator::logErrorOnce(const std::string& message, const std::string& errorText) {
     {
         std::lock_guard lock(m_mutex);
-        const bool told = std::any_of(m_errorsThisRound.begin(), m_errorsThisRound.end(),
-                                      [&](const std::string& line) { return line.find(errorText) != std::string::npos; });
+        const bool told = std::any_of(m_errorsThisRound.begin(), m_errorsThisRound.end(), [&](const std::string& line) {
+            return line.find(errorText) != std::string::npos;
+        });
         if (told)
             return;
         m_errorsThisRound.push_back(message);
     }
-    write(static_cast<int>(JournalLevel::Error), isoTime(std::chrono::system_clock::now()) + escapeControlCharacters(message));
+    write(static_cast<int>(JournalLevel::Error),
+          isoTime(std::chrono::system_clock::now()) + escapeControlCharacters(message));
 }
 
 void ConsoleOperator::write(int level, const std::string& text) {

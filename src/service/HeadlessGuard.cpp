@@ -60,10 +60,10 @@ HeadlessGuard::~HeadlessGuard() {
 
 std::string HeadlessGuard::startLine() const {
     const SettingsValues values = m_parts.settings.snapshot();
-    std::string line = " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_eventsFrom +
-                       ", database " + values.SQLDatabase + " on " + values.SQLServer + ":" + values.SQLPort +
-                       ", table prefix \"" + values.SQLTBLPrefix + "\", history prefix \"" +
-                       values.SQLTBLPrefixHistory + "\", a pass every " + values.Time + " seconds, " +
+    std::string line = " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_eventsFrom + ", database " +
+                       values.SQLDatabase + " on " + values.SQLServer + ":" + values.SQLPort + ", table prefix \"" +
+                       values.SQLTBLPrefix + "\", history prefix \"" + values.SQLTBLPrefixHistory +
+                       "\", a pass every " + values.Time + " seconds, " +
                        (m_honeypotPort ? "honeypot on port " + std::to_string(*m_honeypotPort) : "no honeypot");
     if (m_operator.debug())
         line += ", debug: nothing is blocked or released";

@@ -6,8 +6,8 @@
 
 #include <exception>
 #include <optional>
-#include <string>
 #include <ostream>
+#include <string>
 
 namespace ostrel {
 

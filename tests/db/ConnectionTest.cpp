@@ -123,7 +123,8 @@ TEST(Connection, PortThatWrapsToTheServersPortIsRefused) {
         Connection connection(settings);
         ADD_FAILURE() << "port " << wrapping << " reached the server";
     } catch (const EConvertError& error) {
-        EXPECT_EQ(std::string(error.what()), "'" + wrapping + "' is out of range (SQLPort takes a whole number from 0 to 65535)");
+        EXPECT_EQ(std::string(error.what()),
+                  "'" + wrapping + "' is out of range (SQLPort takes a whole number from 0 to 65535)");
     }
     settings.set(&SettingsValues::SQLPort, std::to_string(test::TestServer::get().port));
     EXPECT_NO_THROW(Connection{settings});

@@ -1,7 +1,7 @@
 #include "WindowRig.h"
-#include "support/UnprivilegedFileAccess.h"
 #include "config/ConfigurationLoad.h"
 #include "config/qt/Tconfig_f.h"
+#include "support/UnprivilegedFileAccess.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -151,7 +151,8 @@ TEST(StartUp, AnUnreadableSettingsFileIsReportedAsSuchAndSaveShowsItsFailure) {
         EXPECT_TRUE(window.shown[1].text.startsWith(QString::fromStdString(reason)));
         rig.destroy();
     }
-    std::filesystem::permissions(rig.configFile(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(rig.configFile(),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(rig.readConfig(), before);
 }
 

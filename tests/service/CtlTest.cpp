@@ -117,10 +117,11 @@ TEST_F(Ctl, BlockByHandGoesThroughTheBlockPathAndRefusesWhatTheGuardRefuses) {
     ASSERT_EQ(blocked.exitCode, 0) << describe(blocked);
     EXPECT_EQ(blocked.output, " - [Manual-Block] IP 2001:db8::9 is blocked for 30 minutes!\n");
     EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{{"2001:db8::9", "Autoblock_2001:db8::9"}}));
-    EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall() +
-                            " WHERE IP = \"2001:db8::9\" AND RQ = \"Manual-Block\" AND "
-                            "`revoke` BETWEEN DATE_ADD(NOW(), INTERVAL 29 MINUTE) AND DATE_ADD(NOW(), INTERVAL 31 MINUTE)"),
-              1);
+    EXPECT_EQ(
+        tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall() +
+                      " WHERE IP = \"2001:db8::9\" AND RQ = \"Manual-Block\" AND "
+                      "`revoke` BETWEEN DATE_ADD(NOW(), INTERVAL 29 MINUTE) AND DATE_ADD(NOW(), INTERVAL 31 MINUTE)"),
+        1);
     const auto outOfRange = ctl({"block", "2001:db8::9", "--minutes", "-5"});
     EXPECT_EQ(outOfRange.exitCode, 2) << describe(outOfRange);
 }
@@ -149,11 +150,15 @@ TEST_F(Ctl, CheckPassesAGoodSetUpAndNamesWhatIsBrokenInOneLine) {
     const std::vector<Case> cases = {
         {"no file", std::nullopt, {}, "FAIL settings file: Cannot read " + configFile().string()},
         {"a value missing", with(2, "SQLDatabase="), {}, "FAIL settings complete: SQLDatabase missing"},
-        {"a value out of range", with(7, "BlockInvalidUserInterval=-3"), {},
+        {"a value out of range",
+         with(7, "BlockInvalidUserInterval=-3"),
+         {},
          "FAIL values in range: '-3' is out of range (BlockInvalidUserInterval"},
         {"wrong password", with(4, "SQLPasswort=wrong"), {}, "FAIL database: "},
         {"tables missing", with(5, "SQLTBLPrefix=nothere_"), {}, "FAIL tables: missing: nothere_merkliste"},
-        {"no channel folder", good, {"--eventlog", (m_folder / "nowhere").string()},
+        {"no channel folder",
+         good,
+         {"--eventlog", (m_folder / "nowhere").string()},
          "FAIL event source: the channel folder"},
     };
     for (const Case& c : cases) {
@@ -173,7 +178,8 @@ TEST_F(Ctl, CheckPassesAGoodSetUpAndNamesWhatIsBrokenInOneLine) {
     tables.exec("ALTER TABLE " + tables.firewallchanges() + " ENGINE=MyISAM");
     const auto myisam = ctl({"check"});
     EXPECT_EQ(myisam.exitCode, 1) << describe(myisam);
-    EXPECT_EQ(countLines(myisam.output, "FAIL tables: " + tables.firewallchanges() + " has no transactions (MyISAM)"), 1u)
+    EXPECT_EQ(countLines(myisam.output, "FAIL tables: " + tables.firewallchanges() + " has no transactions (MyISAM)"),
+              1u)
         << myisam.output;
 }
 
@@ -194,8 +200,7 @@ TEST_F(Ctl, AGuardRunningBesideFollowsAHandBlockAndALiftWithoutAnError) {
     EXPECT_EQ(service.finish(60s).exitCode, 0);
     EXPECT_EQ(countLines(service.output(), "<3>"), 0u) << service.output();
     EXPECT_EQ(countLines(service.output(), " - Firewall: "), 0u) << service.output();
-    EXPECT_EQ(blockedInFirewall(),
-              (std::map<std::string, std::string>{{"198.51.100.20", "Autoblock_198.51.100.20"}}));
+    EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{{"198.51.100.20", "Autoblock_198.51.100.20"}}));
 }
 
 TEST_F(Ctl, HelpListsEveryExitStatusAndTheCommandLineIsChecked) {

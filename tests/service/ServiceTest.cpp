@@ -139,7 +139,8 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
          Beta},
         {"empty port",
          std::vector<std::string>{"SQLServer=localhost", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"},
-         "rdp-ostrel-service: '' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)\n", " - Loading config ... "},
+         "rdp-ostrel-service: '' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)\n",
+         " - Loading config ... "},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(configFile());
@@ -175,7 +176,8 @@ TEST_F(Service, JournalLinesCarryLevelAndZonedTimeTellEachErrorOnceAndNoSecret) 
     ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
     const std::string& output = service.output();
 
-    static const std::regex timed(R"(^<([3-6])>(\[Clearlog\] )?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d( .*)$)");
+    static const std::regex timed(
+        R"(^<([3-6])>(\[Clearlog\] )?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d( .*)$)");
     std::istringstream lines(output);
     std::size_t errorLines = 0, passes = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -219,8 +221,7 @@ TEST_F(Service, AnUnreadableSettingsFileIsReportedWithTheSystemsReason) {
     fs::permissions(configFile(), fs::perms::owner_read | fs::perms::owner_write);
 
     EXPECT_EQ(outcome.exitCode, 1) << describe(outcome);
-    EXPECT_EQ(outcome.errors,
-              "rdp-ostrel-service: Cannot read " + configFile().string() + ": Permission denied.\n")
+    EXPECT_EQ(outcome.errors, "rdp-ostrel-service: Cannot read " + configFile().string() + ": Permission denied.\n")
         << describe(outcome);
     EXPECT_EQ(countLines(outcome.output, "placeholders"), 0u) << outcome.output;
     EXPECT_EQ(countLines(outcome.output, " - Config loaded."), 0u) << outcome.output;

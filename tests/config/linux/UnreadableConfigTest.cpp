@@ -64,7 +64,8 @@ TEST(UnreadableConfig, ACommittedSaveRaisesWhenTheFileCannotBeWritten) {
         std::string message; // after "Cannot write|read <file>"
     };
     const Case cases[] = {
-        {"folder not writable", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+        {"folder not writable",
+         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
          "Cannot write {}: Permission denied"},
         {"file unreadable", fs::perms::none, "Cannot read {}: Permission denied"},
     };
