@@ -1,21 +1,22 @@
 # The local set-up that scripts/run and scripts/screenshot share: the release build and a
 # MariaDB server of the project's own in data/mariadb, reused while it runs.
 #
-#   ostrel_build_release          builds the operator window and the tools into build/release
+#   ostrel_build_release          builds the operator window, rdp-ostrel-ctl and the appender into build/release
 #   ostrel_local_db               starts the server in data/mariadb, or reuses the running one,
 #                                 and exports OSTREL_LOCAL_DB_PORT and OSTREL_LOCAL_DB_SOCKET;
 #                                 OSTREL_LOCAL_DB_STARTED is 1 when it had to start it
 #   ostrel_local_db_stop          stops that server
 #   ostrel_write_run_config       writes the Config.ini that scripts/run creates
 
-ostrel_local_db_dir() { echo "$(ostrel_repo_root)/data/mariadb"; }
+# OSTREL_LOCAL_DB_DIR puts the server elsewhere (a test's own folder).
+ostrel_local_db_dir() { echo "${OSTREL_LOCAL_DB_DIR:-$(ostrel_repo_root)/data/mariadb}"; }
 
 ostrel_build_release() {
     local root
     root="$(ostrel_repo_root)"
     cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_BENCH=OFF >/dev/null
-    ninja -C "$root/build/release" -j "$(nproc)" rdp-ostrel ostrel-eventlog-append
+    ninja -C "$root/build/release" -j "$(nproc)" rdp-ostrel rdp-ostrel-ctl ostrel-eventlog-append
 }
 
 ostrel_local_db() {
@@ -59,10 +60,11 @@ ostrel_write_local_config() {
     )
 }
 
-# Writes the Config.ini that scripts/run creates when there is none: the local database, and the
-# abuse report off, as its address stays empty until the operator sets one (a report to an empty
-# address fails, and every block of a first trial would add two error lines).
+# Writes the Config.ini that scripts/run creates when there is none: the local database through
+# its socket (host "localhost" with MYSQL_UNIX_PORT, which reaches it from a network namespace of
+# its own too), and the abuse report off, as its address stays empty until the operator sets one
+# (a report to an empty address fails, and every block of a first trial would add two error lines).
 #   ostrel_write_run_config FILE PORT
 ostrel_write_run_config() {
-    ostrel_write_local_config "$1" 127.0.0.1 "$2" "Report=0"
+    ostrel_write_local_config "$1" localhost "$2" "Report=0"
 }

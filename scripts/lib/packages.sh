@@ -7,6 +7,7 @@ OSTREL_PACKAGES=(
     nlohmann-json3-dev
     googletest libgmock-dev libgtest-dev libbenchmark-dev
     nftables iproute2 iputils-ping
+    dpkg-dev lintian file
     xvfb xauth x11-apps imagemagick
 )
 

@@ -15,6 +15,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,8 +38,8 @@ std::string decimalId(const std::string& text) {
 
 // Locks what it returns until the transaction ends: an extension of one of these rows from a
 // honeypot thread waits for the release instead of landing between the copy and the delete.
-std::vector<ExpiredBlock> lockExpiredBlocks(Connection& connection, const Tables& tables) {
-    ResultSet rows = connection.execute("SELECT * FROM " + tables.firewall + " WHERE `revoke` <= NOW() FOR UPDATE");
+std::vector<ExpiredBlock> lockExpiredBlocks(Connection& connection, const Tables& tables, const std::string& ended) {
+    ResultSet rows = connection.execute("SELECT * FROM " + tables.firewall + " WHERE " + ended + " FOR UPDATE");
     std::vector<ExpiredBlock> blocks;
     blocks.reserve(rows.rowCount());
     for (; !rows.eof(); rows.next())
@@ -86,9 +87,9 @@ struct Release {
 // history, counts the change for the other guards on the table and commits. A failed release
 // leaves every block active, with its rule, and copies nothing that a later release would copy
 // again.
-Release moveExpired(Connection& connection, const Tables& tables, bool debug) {
+Release moveExpired(Connection& connection, const Tables& tables, bool debug, const std::string& ended) {
     SqlTransaction transaction(connection);
-    Release release{lockExpiredBlocks(connection, tables), {}};
+    Release release{lockExpiredBlocks(connection, tables, ended), {}};
     if (release.blocks.empty() || debug)
         return release;
     moveToHistory(connection, tables, release.blocks);
@@ -101,13 +102,16 @@ Release moveExpired(Connection& connection, const Tables& tables, bool debug) {
 // Ends the expired blocks. The rules are deleted and the rows reported only after the rows left
 // the table, and all of it under the program's firewall lock, so a block of the same address made
 // at the same time comes wholly before or wholly after the release and keeps its rule.
-void releaseExpired(OperationContext& context, Connection& connection, const Tables& tables) {
+// The blocks that end now: those whose time has come, or those a caller names (`ended`, a condition
+// on the active rows). Returns how many ended.
+std::size_t releaseExpired(OperationContext& context, Connection& connection, const Tables& tables,
+                           const std::string& ended = "`revoke` <= NOW()") {
     Operator& op = context.op;
     const bool debug = op.debug(); // one release is one unit: the rows and their rules go together
     const auto held = context.firewallLock->hold();
-    const Release release = retryingLockConflicts([&] { return moveExpired(connection, tables, debug); });
+    const Release release = retryingLockConflicts([&] { return moveExpired(connection, tables, debug, ended); });
     if (release.blocks.empty())
-        return;
+        return 0;
     context.firewallLock->reached(FirewallLock::Step::ReleaseCommitted);
     for (const ExpiredBlock& block : release.blocks) {
         if (op.detailLog())
@@ -121,6 +125,7 @@ void releaseExpired(OperationContext& context, Connection& connection, const Tab
     }
     if (op.detailLog())
         logLine(op, " - No more Data. Cleaning up ...");
+    return release.blocks.size();
 }
 
 void purge(Connection& connection, const std::string& statement) {
@@ -128,6 +133,20 @@ void purge(Connection& connection, const std::string& statement) {
 }
 
 } // namespace
+
+std::size_t releaseBlocksOf(OperationContext& context, const std::string& IP) {
+    const std::optional<std::string> address = platform::canonicalAddress(IP);
+    if (!address)
+        throw Error("'" + IP + "' is no IP address");
+    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
+    Connection& connection = *lease;
+    const Tables tables = Tables::fromSettings(context.settings);
+    // The row may hold the address in the spelling it was blocked under.
+    std::string spellings = connection.quote(*address);
+    if (IP != *address)
+        spellings += ", " + connection.quote(IP);
+    return releaseExpired(context, connection, tables, "IP IN (" + spellings + ")");
+}
 
 void CleanFirewall(OperationContext& context) {
     Operator& op = context.op;

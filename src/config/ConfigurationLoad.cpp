@@ -1,13 +1,14 @@
 #include "config/ConfigurationLoad.h"
 
+#include "common/Errors.h"
 #include "common/Operator.h"
 #include "config/AllowList.h"
 #include "config/IniFile.h"
+#include "config/SettingRanges.h"
 #include "config/Settings.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
-#include <algorithm>
 #include <cstdint>
 
 namespace ostrel {
@@ -30,9 +31,10 @@ constexpr ConnectionCheck ConnectionChecks[] = {
     {&SettingsValues::SQLPasswort, "SQLPasswort", "", "DB GEHEIMNIS"},
 };
 
-// A number placed through a spin control: kept within the spin's range, shown as plain digits.
-std::string throughSpin(std::int32_t value, std::int32_t minimum, std::int32_t maximum) {
-    return std::to_string(std::clamp(value, minimum, maximum));
+// A stored number setting, refused unless it lies within its dialog field's range (an empty text
+// included), shown as plain digits. Clamping instead made -3 minutes a block without end.
+std::string checkedNumber(IniFile& ini, const SettingRange& range, const std::string& defaultValue) {
+    return std::to_string(settingNumber(range, ini.ReadString(range.key, defaultValue)));
 }
 
 } // namespace
@@ -54,6 +56,12 @@ void ConfigurationLoad::OstrelKonfigurieren() {
     logLine(m_op, " - Loading config ... ");
     m_configError = false;
     m_missingKeys.clear();
+    // A file that is there but cannot be read would otherwise look like an empty one: defaults
+    // loaded and placeholders "written" that never reach it.
+    if (const std::string problem = m_ini.readProblem(); !problem.empty()) {
+        m_configError = true;
+        throw EInOutError(problem);
+    }
     fillConnectionFields();
     writePlaceholders();
     if (m_configError && m_showDialog)
@@ -97,11 +105,10 @@ void ConfigurationLoad::writePlaceholders() {
 
 void ConfigurationLoad::fillBlockingFields() {
     m_settings.set(&SettingsValues::BlockInvalidUser, m_ini.ReadBoolean("BlockInvalidUser", true));
-    m_settings.set(&SettingsValues::BlockInvalidUserCount, m_ini.ReadString("BlockInvalidUserCount", "1"));
+    m_settings.set(&SettingsValues::BlockInvalidUserCount, checkedNumber(m_ini, BlockInvalidUserCountRange, "1"));
     m_settings.set(&SettingsValues::BlockInvalidUserInterval,
-                   throughSpin(m_ini.ReadInteger("BlockInvalidUserInterval", 120), 0, 1440));
-    m_settings.set(&SettingsValues::BlockHoneypotInterval,
-                   throughSpin(m_ini.ReadInteger("BlockHoneypotInterval", 120), 1, 1440));
+                   checkedNumber(m_ini, BlockInvalidUserIntervalRange, "120"));
+    m_settings.set(&SettingsValues::BlockHoneypotInterval, checkedNumber(m_ini, BlockHoneypotIntervalRange, "120"));
     m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true));
     m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
     m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));

@@ -1,11 +1,14 @@
 #include "config/IniFile.h"
 
 #include "common/Conversion.h"
+#include "common/Errors.h"
 #include "config/FileBytes.h"
 #include "config/TextEncoding.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -86,7 +89,7 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 
 } // namespace
 
-IniFile::IniFile(fs::path file) : m_path(std::move(file)) {
+IniFile::IniFile(fs::path file, Access access) : m_path(std::move(file)), m_access(access) {
     std::lock_guard lock(m_mutex);
     refreshLocked();
 }
@@ -167,6 +170,22 @@ void IniFile::EndUpdate() {
         rewriteLocked();
 }
 
+void IniFile::CommitUpdate() {
+    std::lock_guard lock(m_mutex);
+    if (m_batch == 0 || --m_batch > 0)
+        return;
+    if (m_readProblem.empty() && readOnlyLocked() && m_access == Access::ReadWrite)
+        throw EInOutError("Cannot write " + m_path.string() + ": the file is read-only");
+    rewriteOrRaiseLocked();
+}
+
+std::string IniFile::readProblem() {
+    std::lock_guard lock(m_mutex);
+    if (m_batch == 0)
+        refreshLocked();
+    return m_readProblem;
+}
+
 void IniFile::UpdateFile() {
     std::lock_guard lock(m_mutex);
     rewriteLocked();
@@ -179,22 +198,29 @@ void IniFile::refreshLocked() {
         m_sections.clear();
         m_encoding = Encoding::Ansi;
         m_haveTime = false;
+        m_readProblem.clear();
         return;
     }
+    const auto unreadable = [this](const std::string& reason) {
+        m_readProblem = "Cannot read " + m_path.string() + ": " + reason;
+    };
     if (error)
-        return;
+        return unreadable(error.message());
+    if (fs::is_directory(status))
+        return unreadable(std::make_error_code(std::errc::is_a_directory).message());
     const fs::file_time_type modified = fs::last_write_time(m_path, error);
     if (error)
-        return;
+        return unreadable(error.message());
     const std::uintmax_t size = fs::file_size(m_path, error);
     if (error)
-        return;
-    if (m_haveTime && modified == m_modified && size == m_size)
+        return unreadable(error.message());
+    if (m_haveTime && modified == m_modified && size == m_size && m_readProblem.empty())
         return;
     // An unreadable file leaves memory as it was; the next access tries again.
     const auto bytes = readFileBytes(m_path);
     if (!bytes)
-        return;
+        return unreadable(std::strerror(errno));
+    m_readProblem.clear();
     parseLocked(*bytes);
     m_modified = modified;
     m_size = size;
@@ -274,6 +300,8 @@ std::string IniFile::renderLocked() const {
 }
 
 void IniFile::rewriteOrRaiseLocked() {
+    if (!m_readProblem.empty() && m_access == Access::ReadWrite)
+        throw EInOutError(m_readProblem + "; it is not rewritten, so that nothing it holds is lost");
     if (readOnlyLocked())
         return;
     std::error_code error;
@@ -299,6 +327,8 @@ void IniFile::rewriteLocked() {
 // Decided by the permission bits alone: a process running as root could still open the
 // file for writing, yet the owner marked it read-only.
 bool IniFile::readOnlyLocked() const {
+    if (m_access == Access::ReadOnly)
+        return true;
     std::error_code error;
     const fs::file_status status = fs::status(m_path, error);
     if (error || !fs::exists(status))

@@ -29,8 +29,12 @@ public:
     // it must not use the store.
     using WriteFailureHandler = std::function<void(const std::string& message)>;
 
+    // ReadOnly: a store for a program that only looks (the command-line tool): every write is
+    // skipped, as for a read-only file, so it never overwrites what a running guard saves.
+    enum class Access { ReadWrite, ReadOnly };
+
     // Reads the file if it exists (the store is created with the window).
-    explicit IniFile(std::filesystem::path file);
+    explicit IniFile(std::filesystem::path file, Access access = Access::ReadWrite);
     // Rewrites the file once more from memory, as the store does at program end.
     ~IniFile();
 
@@ -54,6 +58,14 @@ public:
     // Batches nest; the file is rewritten once when the outermost batch ends.
     void BeginUpdate();
     void EndUpdate();
+    // Ends the outermost batch like EndUpdate, but a rewrite that fails or is skipped (a
+    // read-only or unreadable file) raises EInOutError saying why: for a Save the operator sees.
+    void CommitUpdate();
+
+    // Why the file exists but cannot be read ("Cannot read <file>: Permission denied"); empty
+    // when it was read or is absent. While it can't be read, nothing rewrites it: memory does
+    // not hold what it holds.
+    std::string readProblem();
 
     // Rewrites the file from memory now (also used by the destructor). Skipped for a
     // read-only file, and when there is neither a file nor anything to put into one.
@@ -99,6 +111,8 @@ private:
     // Identity of the content last read: a change of either means the file changed, as a
     // coarse timestamp alone could miss a quick edit.
     bool m_haveTime = false;
+    Access m_access = Access::ReadWrite;
+    std::string m_readProblem;
     std::filesystem::file_time_type m_modified{};
     std::uintmax_t m_size = 0;
     int m_batch = 0;

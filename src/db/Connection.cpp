@@ -2,6 +2,7 @@
 
 #include "common/Conversion.h"
 #include "common/Errors.h"
+#include "config/SettingRanges.h"
 #include "config/Settings.h"
 
 #include <algorithm>
@@ -48,12 +49,9 @@ ResultSet readAll(MYSQL_RES* result) {
     return ResultSet(std::move(columns), std::move(rows), std::move(nulls));
 }
 
+// A TCP port has 16 bits: 94406 would reach port 28870. 0 stands for the client's default.
 int portNumber(const std::string& text) {
-    const std::int32_t port = StrToInt(text);
-    // A TCP port has 16 bits: 94406 would reach port 28870. 0 stands for the client's default.
-    if (port < 0 || port > 65535)
-        throw EConvertError(notAnIntegerMessage(text));
-    return port;
+    return settingNumber(SQLPortRange, text);
 }
 
 } // namespace

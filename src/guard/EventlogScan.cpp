@@ -8,6 +8,7 @@
 #include "common/LogText.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
+#include "config/SettingRanges.h"
 #include "config/Settings.h"
 #include "platform/platform.h"
 
@@ -154,7 +155,8 @@ void EventlogScan::blockOffenders(ResultSet& counts) {
     Settings& settings = m_context.settings;
     std::vector<std::string> offenders;
     for (; !counts.eof(); counts.next()) {
-        const std::int32_t threshold = StrToInt(settings.get(&SettingsValues::BlockInvalidUserCount));
+        const std::int32_t threshold =
+            settingNumber(BlockInvalidUserCountRange, settings.get(&SettingsValues::BlockInvalidUserCount));
         if (settings.get(&SettingsValues::BlockInvalidUser) && counts.integer("Counter") > threshold)
             offenders.push_back(counts.text("IP"));
     }
@@ -169,9 +171,10 @@ void EventlogScan::blockOffenders(ResultSet& counts) {
             m_connection.execute(sightingsDeletion(batch));
             continue;
         }
-        blockAddresses(m_context, m_connection, m_tables, "RDP-Block", batch,
-                       StrToInt(settings.get(&SettingsValues::BlockInvalidUserInterval)),
-                       [this](const std::vector<std::string>& handled) { return sightingsDeletion(handled); });
+        blockAddresses(
+            m_context, m_connection, m_tables, "RDP-Block", batch,
+            settingNumber(BlockInvalidUserIntervalRange, settings.get(&SettingsValues::BlockInvalidUserInterval)),
+            [this](const std::vector<std::string>& handled) { return sightingsDeletion(handled); });
     }
 }
 

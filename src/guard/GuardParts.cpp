@@ -8,7 +8,8 @@
 namespace ostrel {
 
 GuardParts::GuardParts(Wiring wiring, Operator& op, PassProgress& progress) {
-    ini = std::make_unique<IniFile>(wiring.configFile);
+    ini = std::make_unique<IniFile>(wiring.configFile,
+                                    wiring.readOnlySettings ? IniFile::Access::ReadOnly : IniFile::Access::ReadWrite);
     // A settings file that cannot be rewritten (a full disk) keeps its old content; the log says why.
     ini->setWriteFailureHandler([&op](const std::string& message) { logLine(op, " - " + message + "."); });
     firewall = wiring.makeFirewall(op);

@@ -38,6 +38,7 @@ public:
         FirewallFactory makeFirewall;                       // made with the front end's Operator
         Pit::AddressSource adapterAddress;                  // the honeypot's adapter address
         ConfigurationLoad::ShowDialog showDialog;           // none: a missing value is only reported
+        bool readOnlySettings = false;                      // Config.ini read but never written
     };
 
     // `op` and `progress` outlive the parts.

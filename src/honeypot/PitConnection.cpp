@@ -1,8 +1,8 @@
 #include "honeypot/PitConnection.h"
 
 #include "blocking/Firewall.h"
-#include "common/Conversion.h"
 #include "common/Operator.h"
+#include "config/SettingRanges.h"
 #include "config/Settings.h"
 
 namespace ostrel::honeypot {
@@ -13,7 +13,8 @@ void PitConnect(OperationContext& context, ConnectionList& Contexts, ServedConne
     if (op.detailLog())
         logLine(op, " - Honeypot connect from " + connection.PeerIP);
     if (!op.debug()) {
-        const std::int32_t minutes = StrToInt(context.settings.get(&SettingsValues::BlockHoneypotInterval));
+        const std::int32_t minutes =
+            settingNumber(BlockHoneypotIntervalRange, context.settings.get(&SettingsValues::BlockHoneypotInterval));
         Firewall(context, "Honeypot-Block", connection.PeerIP, minutes);
     }
     Contexts.close(connection);

@@ -30,14 +30,44 @@ std::unique_ptr<platform::EventSource> eventSourceFor(const ServiceOptions& opti
 
 } // namespace
 
-HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream& errors)
-    : m_errors(errors), m_operator(out, options.debug, options.detailLog),
+#ifndef OSTREL_VERSION
+#define OSTREL_VERSION "unknown"
+#endif
+
+HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream&)
+    : m_honeypotPort(options.honeypotPort), m_operator(out, options.debug, options.detailLog),
       // Without a dialog to show, a missing value is told by startUp() instead.
       m_parts({options.configFile, options.eventlog, eventSourceFor(options),
                [](Operator& op) { return platform::makeFirewallCommand(op); }, &platform::AdapterIPAddress, nullptr},
               m_operator, *this) {
     if (options.interval)
         m_parts.settings.set(&SettingsValues::Time, *options.interval);
+    m_eventsFrom = dynamic_cast<platform::ChannelFileSource*>(m_parts.eventSource.get())
+                       ? "channel folder " + options.eventlog.string()
+                       : "the system's event log";
+    m_operator.setSecrets([this] {
+        return std::vector<std::string>{m_parts.settings.get(&SettingsValues::SQLPasswort),
+                                        m_parts.settings.get(&SettingsValues::AbuseKEY)};
+    });
+}
+
+HeadlessGuard::~HeadlessGuard() {
+    if (!m_started)
+        return;
+    m_parts.end();
+    logLine(m_operator, " - rdp-ostrel-service stopped.");
+}
+
+std::string HeadlessGuard::startLine() const {
+    const SettingsValues values = m_parts.settings.snapshot();
+    std::string line = " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_eventsFrom + ", database " +
+                       values.SQLDatabase + " on " + values.SQLServer + ":" + values.SQLPort + ", table prefix \"" +
+                       values.SQLTBLPrefix + "\", history prefix \"" + values.SQLTBLPrefixHistory +
+                       "\", a pass every " + values.Time + " seconds, " +
+                       (m_honeypotPort ? "honeypot on port " + std::to_string(*m_honeypotPort) : "no honeypot");
+    if (m_operator.debug())
+        line += ", debug: nothing is blocked or released";
+    return line + ".";
 }
 
 void HeadlessGuard::startUp() {
@@ -48,6 +78,8 @@ void HeadlessGuard::startUp() {
     }
     if (m_parts.load->ConfigError())
         throw Error(m_parts.load->connectionError());
+    m_started = true;
+    logLine(m_operator, startLine());
 }
 
 void HeadlessGuard::startHoneypot(int port) {
@@ -55,6 +87,7 @@ void HeadlessGuard::startHoneypot(int port) {
 }
 
 void HeadlessGuard::tick() {
+    m_operator.beginRound();
     try {
         m_parts.guard->TimerTimer();
     } catch (...) {
@@ -67,7 +100,11 @@ void HeadlessGuard::singlePass() {
 }
 
 void HeadlessGuard::reportError(const std::exception_ptr& error) {
-    m_errors << formatLogLine(std::chrono::system_clock::now(), " - " + errorReportText(error)) << std::endl;
+    // The pass logs its scan's error; a release that then fails the same way (a server that is
+    // gone) adds nothing but a second line for the same fault.
+    const std::string text = errorReportText(error);
+    const std::string bare = text.ends_with('.') ? text.substr(0, text.size() - 1) : text;
+    m_operator.logErrorOnce(" - " + text, bare);
 }
 
 } // namespace ostrel

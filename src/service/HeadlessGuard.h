@@ -5,7 +5,9 @@
 #include "service/ConsoleOperator.h"
 
 #include <exception>
+#include <optional>
 #include <ostream>
+#include <string>
 
 namespace ostrel {
 
@@ -17,7 +19,8 @@ class HeadlessGuard : private PassProgress {
 public:
     // Log lines go to `out`; reports of errors that escape a tick go to `errors`.
     HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream& errors);
-    ~HeadlessGuard() override = default;
+    // After a start-up that succeeded: ends the parts in order and writes the stop line.
+    ~HeadlessGuard() override;
     HeadlessGuard(const HeadlessGuard&) = delete;
     HeadlessGuard& operator=(const HeadlessGuard&) = delete;
 
@@ -41,8 +44,12 @@ private:
     void reset() override {}
 
     void reportError(const std::exception_ptr& error);
+    // What the guard runs with, in one line: version, event source, database, prefixes, interval, honeypot.
+    std::string startLine() const;
 
-    std::ostream& m_errors;
+    std::string m_eventsFrom;
+    std::optional<int> m_honeypotPort;
+    bool m_started = false;
     ConsoleOperator m_operator;
     GuardParts m_parts;
 };

@@ -71,6 +71,7 @@ constexpr Switch Switches[] = {
     {"--detail-log", &ServiceOptions::detailLog},
     {"--help", &ServiceOptions::help},
     {"-h", &ServiceOptions::help},
+    {"--version", &ServiceOptions::version},
     {"--install-service", &ServiceOptions::installService},
     {"--uninstall-service", &ServiceOptions::uninstallService},
     {"--as-service", &ServiceOptions::asService},
@@ -168,6 +169,7 @@ std::string serviceUsage() {
            "  --install-service   register as the Windows service \"RDP-Ostrel\" with the other options\n"
            "                      given here, started with the system (Windows, as administrator)\n"
            "  --uninstall-service stop the Windows service and remove its registration\n"
+           "  --version           the version\n"
            "  --help              this text\n"
            "\n"
            "Exit status: 0 after a stop request or a --once pass, 1 when the start-up or a --once\n"

@@ -19,6 +19,7 @@ struct ServiceOptions {
     bool debug = false;
     bool detailLog = false;
     bool help = false;
+    bool version = false;
     bool installService = false;   // register with the Windows service manager, then end
     bool uninstallService = false; // stop and remove the registration, then end
     bool asService = false;        // started by the Windows service manager

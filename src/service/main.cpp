@@ -60,6 +60,10 @@ int main(int argc, char* argv[]) {
         std::cout << ostrel::serviceUsage();
         return 0;
     }
+    if (options.version) {
+        std::cout << "rdp-ostrel-service " OSTREL_VERSION "\n";
+        return 0;
+    }
     if (options.installService || options.uninstallService)
         return changeServiceRegistration(options);
     ostrel::useRegionalFormats();

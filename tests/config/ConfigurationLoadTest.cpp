@@ -56,6 +56,7 @@ struct LoadFixture {
         load = std::make_unique<ConfigurationLoad>(settings, *ini, op, folder / "Eventlog", [this] { ++dialogShown; });
     }
     std::filesystem::path configFile() const { return folder / "Config.ini"; }
+    std::string readConfigFile() const { return readFile(configFile()); }
 
     TempFolder folder;
     Settings settings;
@@ -173,7 +174,7 @@ TEST(ConfigurationLoad, EmptyPortEndsTheLoadAtTheConnectionValues) {
         f.load->startUp();
         FAIL() << "the empty port must raise the conversion error";
     } catch (const EConvertError& error) {
-        EXPECT_STREQ(error.what(), "'' ist kein gültiger Integerwert");
+        EXPECT_STREQ(error.what(), "'' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)");
     }
     EXPECT_FALSE(f.load->ConfigError()) << "an empty port is no missing value";
     EXPECT_EQ(f.dialogShown, 0);
@@ -183,33 +184,62 @@ TEST(ConfigurationLoad, EmptyPortEndsTheLoadAtTheConnectionValues) {
     EXPECT_EQ(f.op.lines(), std::vector<std::string>{Loading}) << "no connection, no banner after the error";
 }
 
-struct SpinCase {
+struct NumberCase {
     const char* name;
-    std::string blockTime;         // the stored value, or empty for an absent key
-    std::string honeypotBlockTime; // likewise
-    std::string shownBlockTime;
-    std::string shownHoneypotBlockTime;
+    std::string line;    // the stored "Key=Value"
+    std::string refused; // the load's error; empty: loaded
+    std::string shown;   // what the setting holds after the load (the default when refused)
+    std::string SettingsValues::*setting;
 };
 
-TEST(ConfigurationLoad, BlockTimesArePlacedThroughTheirSpins) {
-    const std::vector<SpinCase> cases = {
-        {"absent keys give the defaults", "", "", "120", "120"},
-        {"within range", "BlockInvalidUserInterval=45", "BlockHoneypotInterval=1440", "45", "1440"},
-        {"above the ranges", "BlockInvalidUserInterval=5000", "BlockHoneypotInterval=5000", "1440", "1440"},
-        {"below the ranges", "BlockInvalidUserInterval=-3", "BlockHoneypotInterval=0", "0", "1"},
-        {"empty values read 0", "BlockInvalidUserInterval=", "BlockHoneypotInterval=", "0", "1"},
-        {"blanks and a sign", "BlockInvalidUserInterval= +0007 ", "BlockHoneypotInterval=-0", "7", "1"},
+TEST(ConfigurationLoad, NumberSettingsOutsideTheirRangeAreRefusedWithKeyAndRange) {
+    const std::string block = " (BlockInvalidUserInterval takes a whole number from 0 to 1440)";
+    const std::string honeypot = " (BlockHoneypotInterval takes a whole number from 1 to 1440)";
+    const std::string count = " (BlockInvalidUserCount takes a whole number from 1 to 50)";
+    const std::string port = " (SQLPort takes a whole number from 0 to 65535)";
+    const std::vector<NumberCase> cases = {
+        {"block time within range", "BlockInvalidUserInterval= +0007 ", "", "7",
+         &SettingsValues::BlockInvalidUserInterval},
+        {"block time at its ends", "BlockInvalidUserInterval=1440", "", "1440",
+         &SettingsValues::BlockInvalidUserInterval},
+        {"block time above", "BlockInvalidUserInterval=5000", "'5000' is out of range" + block, "120",
+         &SettingsValues::BlockInvalidUserInterval},
+        {"negative block time never means no end", "BlockInvalidUserInterval=-3", "'-3' is out of range" + block, "120",
+         &SettingsValues::BlockInvalidUserInterval},
+        {"empty block time never means no end", "BlockInvalidUserInterval=", "'' ist kein gültiger Integerwert" + block,
+         "120", &SettingsValues::BlockInvalidUserInterval},
+        {"honeypot block time zero", "BlockHoneypotInterval=0", "'0' is out of range" + honeypot, "120",
+         &SettingsValues::BlockHoneypotInterval},
+        {"honeypot block time not a number", "BlockHoneypotInterval=1 2",
+         "'1 2' ist kein gültiger Integerwert" + honeypot, "120", &SettingsValues::BlockHoneypotInterval},
+        {"threshold empty", "BlockInvalidUserCount=", "'' ist kein gültiger Integerwert" + count, "1",
+         &SettingsValues::BlockInvalidUserCount},
+        {"threshold above", "BlockInvalidUserCount=51", "'51' is out of range" + count, "1",
+         &SettingsValues::BlockInvalidUserCount},
+        {"threshold zero", "BlockInvalidUserCount=0", "'0' is out of range" + count, "1",
+         &SettingsValues::BlockInvalidUserCount},
+        {"threshold within", "BlockInvalidUserCount=50", "", "50", &SettingsValues::BlockInvalidUserCount},
+        {"port above", "SQLPort=99999", "'99999' is out of range" + port, "99999", &SettingsValues::SQLPort},
+        {"port negative", "SQLPort=-1", "'-1' is out of range" + port, "-1", &SettingsValues::SQLPort},
     };
-    for (const SpinCase& c : cases) {
+    for (const NumberCase& c : cases) {
+        SCOPED_TRACE(c.name);
         auto lines = unusedConnectionLines();
-        if (!c.blockTime.empty())
-            lines.push_back(c.blockTime);
-        if (!c.honeypotBlockTime.empty())
-            lines.push_back(c.honeypotBlockTime);
+        const std::string key = c.line.substr(0, c.line.find('=') + 1);
+        std::erase_if(lines, [&](const std::string& line) { return line.rfind(key, 0) == 0; });
+        lines.push_back(c.line);
         LoadFixture f(&lines);
-        f.load->OstrelKonfigurieren();
-        EXPECT_EQ(f.settings.get(&SettingsValues::BlockInvalidUserInterval), c.shownBlockTime) << c.name;
-        EXPECT_EQ(f.settings.get(&SettingsValues::BlockHoneypotInterval), c.shownHoneypotBlockTime) << c.name;
+        const std::string before = f.readConfigFile();
+        std::string raised;
+        try {
+            f.load->OstrelKonfigurieren();
+        } catch (const EConvertError& error) {
+            raised = error.what();
+        }
+        EXPECT_EQ(raised, c.refused);
+        EXPECT_EQ(f.settings.get(c.setting), c.shown);
+        EXPECT_EQ(f.op.hasLine(Loaded), c.refused.empty());
+        EXPECT_EQ(f.readConfigFile(), before) << "a refused value is left for the operator to mend";
     }
 }
 
@@ -243,7 +273,7 @@ TEST(ConfigurationLoad, TextsThatAreNoWholeNumberEndTheLoadAtTheirStep) {
         // The block time is placed before the honeypot block time is read.
         {"honeypot block time", "BlockHoneypotInterval=1 2", "1 2", 8, "30"},
         {"boolean of the report", "Report=vielleicht", "vielleicht", 9, "30"},
-        {"failed attempts are taken unchecked", "BlockInvalidUserCount=abc", "", 12, "30"},
+        {"failed attempts", "BlockInvalidUserCount=abc", "abc", 7, "120"},
     };
     for (const StopCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -268,16 +298,13 @@ TEST(ConfigurationLoad, TextsThatAreNoWholeNumberEndTheLoadAtTheirStep) {
         } catch (const EConvertError& error) {
             raised = error.what();
         }
-        if (c.offending.empty())
-            EXPECT_EQ(raised, "");
-        else
-            EXPECT_EQ(raised, "'" + c.offending + "' ist kein gültiger Integerwert");
+        EXPECT_EQ(raised.substr(0, raised.find(" (")), "'" + c.offending + "' ist kein gültiger Integerwert");
 
         const SettingsValues after = f.settings.snapshot();
         EXPECT_EQ(after.SQLTBLPrefix, "pre_") << "the fields of step 3 are always filled";
         EXPECT_EQ(f.load->Conn().values().port, c.stepsDone >= 6 ? 3307 : 0);
         EXPECT_EQ(after.BlockInvalidUser, c.stepsDone >= 7 ? false : true);
-        EXPECT_EQ(after.BlockInvalidUserCount, c.stepsDone >= 8 ? (c.offending.empty() ? "abc" : "7") : "1");
+        EXPECT_EQ(after.BlockInvalidUserCount, c.stepsDone >= 8 ? "7" : "1");
         EXPECT_EQ(after.BlockInvalidUserInterval, c.shownBlockTime);
         EXPECT_EQ(after.BlockHoneypotInterval, c.stepsDone >= 9 ? "40" : "120");
         EXPECT_EQ(after.Report, c.stepsDone >= 10 ? false : true);

@@ -31,7 +31,7 @@ TEST(RunScriptConfig, TheCreatedConfigurationHasTheReportOff) {
     EXPECT_FALSE(load.ConfigError()) << "the local database's values are complete";
     const SettingsValues values = settings.snapshot();
     EXPECT_FALSE(values.Report);
-    EXPECT_EQ(values.SQLServer, "127.0.0.1");
+    EXPECT_EQ(values.SQLServer, "localhost") << "through the socket, which a network namespace reaches too";
     EXPECT_EQ(values.SQLPort, "3306");
     EXPECT_EQ(values.AbuseReportRDPURL, "");
 }

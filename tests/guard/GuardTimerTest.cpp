@@ -302,7 +302,8 @@ TEST_F(GuardTimerTest, ALoadThatStoppedEarlyNeverErasesTheSavedMark) {
     EXPECT_THROW(timer.singlePass(), EConvertError);
     EXPECT_THROW(timer.singlePass(), EConvertError);
 
-    EXPECT_TRUE(op().hasLine(" EConvertError:'' ist kein gültiger Integerwert"));
+    EXPECT_TRUE(
+        op().hasLine(" EConvertError:'' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)"));
     EXPECT_EQ(lastRecordOnDisk(), std::to_string(mark));
 
     ctx().ini.WriteString("SQLPort", std::to_string(server.port));

@@ -116,7 +116,7 @@ TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
     dialog.tbl_history_prefix->setText("h_");
     dialog.BlockInvalidUser->setChecked(false);
     dialog.BlockInvalidUserCount->setText("3");
-    dialog.Blocktime->setText("2000");
+    dialog.Blocktime->setText("1000");
     dialog.BlocktimeHoneypot->setText("60");
     dialog.AbuseReportRDPURL->setText("http://report.example/r.php?x=1");
     dialog.AbuseKEY->setText("key");
@@ -128,13 +128,13 @@ TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
               (std::vector<std::string>{"[RDPOstrel]", "SQLServer=db.example", "SQLPort=3310", "SQLDatabase=guard",
                                         "SQLUsername=watcher", "SQLPasswort=s3cret", "SQLTBLPrefix=a_",
                                         "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE", "BlockInvalidUserCount=3",
-                                        "BlockInvalidUserInterval=2000", "BlockHoneypotInterval=60",
+                                        "BlockInvalidUserInterval=1000", "BlockHoneypotInterval=60",
                                         "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key",
                                         "Report=FALSE", "AllowList=198.51.100.7, 2001:db8::/32", ""}));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(window.ConfigError());
     EXPECT_EQ(logMessages(window).count(" - Loading config ... "), 2) << "the load ran again";
-    EXPECT_EQ(dialog.Blocktime->text(), "1440") << "the load placed the saved 2000 through the spin";
+    EXPECT_EQ(dialog.Blocktime->text(), "1000");
     EXPECT_TRUE(window.shown.empty());
 }
 
@@ -155,17 +155,49 @@ TEST(ConfigDialog, TheAllowListCountsAsTypedAndSaveTellsItsInvalidEntries) {
     EXPECT_FALSE(dialog.isVisible());
 }
 
-TEST(ConfigDialog, SaveWithAPortThatIsNoNumberLeavesTheDialogOpen) {
-    WindowRig rig;
-    TestWindow& window = rig.start();
-    Tconfig_f& dialog = window.config_f();
-    dialog.ConfServerPort->setText("");
-    dialog.Button1Click();
+struct RefusedField {
+    const char* name;
+    QLineEdit* Tconfig_f::*field;
+    QString text;
+    std::string shown; // the message box's text
+};
 
-    ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
-    EXPECT_EQ(window.shown[0].text, "'' ist kein gültiger Integerwert.");
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_NE(rig.readConfig().find("SQLPort=\r\n"), std::string::npos) << "what Save wrote stays";
+TEST(ConfigDialog, SaveRefusesAValueOutsideItsFieldsRangeAndWritesNothing) {
+    const std::vector<RefusedField> cases = {
+        {"empty port", &Tconfig_f::ConfServerPort, "",
+         "\"Port\" (ConfServerPort): '' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)"},
+        {"port above", &Tconfig_f::ConfServerPort, "99999",
+         "\"Port\" (ConfServerPort): '99999' is out of range (SQLPort takes a whole number from 0 to 65535)"},
+        {"empty threshold", &Tconfig_f::BlockInvalidUserCount, "",
+         "\"Maximum failed attempts:\" (BlockInvalidUserCount): '' ist kein gültiger Integerwert "
+         "(BlockInvalidUserCount takes a whole number from 1 to 50)"},
+        {"negative block time", &Tconfig_f::Blocktime, "-5",
+         "\"Block time in minutes\" (Blocktime): '-5' is out of range "
+         "(BlockInvalidUserInterval takes a whole number from 0 to 1440)"},
+        {"block time above", &Tconfig_f::Blocktime, "2000",
+         "\"Block time in minutes\" (Blocktime): '2000' is out of range "
+         "(BlockInvalidUserInterval takes a whole number from 0 to 1440)"},
+        {"honeypot block time zero", &Tconfig_f::BlocktimeHoneypot, "0",
+         "\"Block time (Honeypot)\" (BlocktimeHoneypot): '0' is out of range "
+         "(BlockHoneypotInterval takes a whole number from 1 to 1440)"},
+    };
+    for (const RefusedField& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowRig rig;
+        rig.writeConfig({"SQLServer=db.invalid", "SQLPort=3307", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"});
+        TestWindow& window = rig.start();
+        Tconfig_f& dialog = window.config_f();
+        dialog.showNonModal();
+        const std::string before = rig.readConfig();
+        dialog.ConfServer->setText("typed.invalid");
+        (dialog.*(c.field))->setText(c.text);
+        dialog.Button1Click();
+
+        ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+        EXPECT_EQ(window.shown[0].text.toStdString(), c.shown);
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(rig.readConfig(), before) << "Save wrote nothing";
+    }
 }
 
 TEST(ConfigDialog, SaveWithAnEmptyServerWritesItsPlaceholderAndStillCloses) {

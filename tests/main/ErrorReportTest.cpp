@@ -52,7 +52,8 @@ TEST(ErrorReport, TheBoxHasTitleErrorIconAndOneOk) {
     ASSERT_EQ(closer.seen.size(), 1u);
     EXPECT_EQ(closer.seen[0].className, "QMessageBox");
     EXPECT_EQ(closer.seen[0].title, "RDP-Ostrel");
-    EXPECT_EQ(closer.seen[0].text, "'' ist kein gültiger Integerwert.");
+    EXPECT_EQ(closer.seen[0].text.toStdString(), "\"Port\" (ConfServerPort): '' ist kein gültiger Integerwert "
+                                                 "(SQLPort takes a whole number from 0 to 65535)");
     EXPECT_EQ(closer.seen[0].icon, QMessageBox::Critical);
     EXPECT_EQ(closer.seen[0].buttons, 1);
     EXPECT_TRUE(window.isVisible()) << "the program goes on";

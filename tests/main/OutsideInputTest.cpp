@@ -45,7 +45,8 @@ TEST(OutsideInput, AStartUpThatStoppedAtThePortKeepsTheSavedMark) {
 
     const std::int64_t last = appendFailedLogons(rig, {{"203.0.113.7"}, {"203.0.113.8"}});
     window.Button1Click();
-    EXPECT_TRUE(logMessages(window).contains(" EConvertError:'' ist kein gültiger Integerwert"));
+    EXPECT_TRUE(logMessages(window).contains(
+        " EConvertError:'' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)"));
     EXPECT_EQ(window.kinds().size(), 2u) << "the release failed on the port too";
     EXPECT_NE(rig.readConfig().find("LastRecord=" + std::to_string(mark) + "\r\n"), std::string::npos)
         << rig.readConfig();

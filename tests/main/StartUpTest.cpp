@@ -1,6 +1,7 @@
 #include "WindowRig.h"
 #include "config/ConfigurationLoad.h"
 #include "config/qt/Tconfig_f.h"
+#include "support/UnprivilegedFileAccess.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -105,7 +106,7 @@ TEST(StartUp, AnEmptyPortStopsTheStartUpWithTheErrorReport) {
     TestWindow& window = rig.start();
 
     ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
-    EXPECT_EQ(window.shown[0].text, "'' ist kein gültiger Integerwert.");
+    EXPECT_EQ(window.shown[0].text, "'' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)");
     EXPECT_EQ(logMessages(window), QStringList{Loading}) << "no connection attempt and no banner";
     EXPECT_FALSE(window.ConfigError());
     EXPECT_TRUE(window.config_f().BlockInvalidUser->isChecked()) << "the later steps did not run";
@@ -113,16 +114,46 @@ TEST(StartUp, AnEmptyPortStopsTheStartUpWithTheErrorReport) {
     EXPECT_TRUE(window.isVisible()) << "the window opens and works all the same";
 }
 
-TEST(StartUp, BlockTimesOutOfRangeArePlacedThroughTheSpins) {
+TEST(StartUp, ABlockTimeOutOfRangeIsReportedWithItsKeyAndNeverLoaded) {
     WindowRig rig;
     rig.writeConfig({"SQLServer=db.invalid", "SQLPort=3307", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p",
-                     "BlockInvalidUserInterval=5000", "BlockHoneypotInterval=0", "BlockInvalidUserCount=abc"});
+                     "BlockInvalidUserInterval=-3"});
     TestWindow& window = rig.start();
 
-    EXPECT_EQ(window.config_f().Blocktime->text(), "1440");
-    EXPECT_EQ(window.config_f().BlocktimeHoneypot->text(), "1");
-    EXPECT_EQ(window.config_f().BlockInvalidUserCount->text(), "abc") << "taken unchecked";
-    EXPECT_EQ(window.settings().get(&SettingsValues::BlockInvalidUserInterval), "1440");
+    ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(window.shown[0].text,
+              "'-3' is out of range (BlockInvalidUserInterval takes a whole number from 0 to 1440)");
+    EXPECT_EQ(window.config_f().Blocktime->text(), "120") << "the field keeps what it held";
+    EXPECT_FALSE(logMessages(window).contains(" - Config loaded."));
+}
+
+TEST(StartUp, AnUnreadableSettingsFileIsReportedAsSuchAndSaveShowsItsFailure) {
+    WindowRig rig;
+    rig.writeConfig({"SQLServer=db.invalid", "SQLPort=3307", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"});
+    const std::string before = rig.readConfig();
+    std::filesystem::permissions(rig.configFile().parent_path(),
+                                 std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(rig.configFile(), std::filesystem::perms::none);
+    const std::string reason = "Cannot read " + rig.configFile().string() + ": Permission denied";
+    {
+        UnprivilegedFileAccess unprivileged;
+        TestWindow& window = rig.start();
+        ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+        EXPECT_EQ(window.shown[0].text, QString::fromStdString(reason + "."));
+        EXPECT_TRUE(logMessages(window).contains(" - Loading config ... "));
+        EXPECT_FALSE(logMessages(window).contains(" - Config loaded."));
+        EXPECT_TRUE(window.ConfigError());
+        EXPECT_FALSE(window.config_f().isVisible()) << "no empty dialog as if values were missing";
+
+        window.config_f().ConfServerPort->setText("3307");
+        window.config_f().Button1Click();
+        ASSERT_EQ(window.kinds().size(), 2u) << "the failed Save is shown";
+        EXPECT_TRUE(window.shown[1].text.startsWith(QString::fromStdString(reason)));
+        rig.destroy();
+    }
+    std::filesystem::permissions(rig.configFile(),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(rig.readConfig(), before);
 }
 
 } // namespace

@@ -45,7 +45,7 @@ protected:
 };
 
 TEST_F(Install, PutsEveryPartInItsPlace) {
-    for (const char* program : {"sbin/rdp-ostrel-service", "bin/ostrel-eventlog-append"})
+    for (const char* program : {"sbin/rdp-ostrel-service", "sbin/rdp-ostrel-ctl", "bin/ostrel-eventlog-append"})
         EXPECT_TRUE(isExecutable(prefix() / program)) << program;
     if (fs::exists(fs::path(OSTREL_BINARY_DIR) / "src/main/rdp-ostrel"))
         EXPECT_TRUE(isExecutable(prefix() / "bin/rdp-ostrel"));

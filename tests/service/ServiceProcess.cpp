@@ -70,7 +70,7 @@ platform::ProcessOutcome ServiceProcess::finish(std::chrono::seconds deadline) {
 }
 
 std::vector<std::string> messagesOf(const std::string& output) {
-    static const std::regex stamp(R"(^(\[Clearlog\] )?\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)");
+    static const std::regex stamp(R"(^<[0-7]>(\[Clearlog\] )?(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)?)");
     std::vector<std::string> lines;
     std::istringstream in(output);
     for (std::string line; std::getline(in, line);)

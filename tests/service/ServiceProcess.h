@@ -33,8 +33,8 @@ private:
     std::string m_errors;
 };
 
-// The lines of a program's output with the log lines' leading date and time taken off (the
-// C locale's form, as the tests run the program under it). Lines without them stay as they are.
+// The lines of a program's output with the journal level and the log lines' leading ISO time
+// taken off. Lines without them stay as they are.
 std::vector<std::string> messagesOf(const std::string& output);
 
 // How many lines of `output` contain `text`.

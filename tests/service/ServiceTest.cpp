@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
+#include <regex>
+#include <sstream>
 
 namespace ostrel::test {
 namespace {
@@ -23,7 +25,17 @@ std::string describe(const platform::ProcessOutcome& outcome) {
            outcome.output + "--- stderr\n" + outcome.errors;
 }
 
-class Service : public ServiceFixture {};
+class Service : public ServiceFixture {
+protected:
+    // What a run with goodConfig and no further options says it runs with.
+    std::string startLine(const TestTables& tables) const {
+        const TestServer& server = TestServer::get();
+        return " - rdp-ostrel-service 1.0 started: events from channel folder " + eventlog().string() + ", database " +
+               server.database + " on localhost:" + std::to_string(server.port) + ", table prefix \"" +
+               tables.prefix() + "\", history prefix \"" + tables.historyPrefix() +
+               "\", a pass every 5 seconds, no honeypot.";
+    }
+};
 
 TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
     OSTREL_REQUIRE_TEST_DB();
@@ -43,11 +55,13 @@ TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
                                               " - Database connection established.",
                                               Rule,
                                               Beta,
+                                              startLine(tables),
                                               " - RecordNumber 4: 203.0.113.7",
                                               " - RecordNumber 3: 198.51.100.9",
                                               " - RecordNumber 2: 203.0.113.7",
                                               " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
                                               " - Single pass carried out!",
+                                              " - rdp-ostrel-service stopped.",
                                           }))
         << outcome.output;
     EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{{"203.0.113.7", "Autoblock_203.0.113.7"}}));
@@ -125,7 +139,8 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
          Beta},
         {"empty port",
          std::vector<std::string>{"SQLServer=localhost", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"},
-         "rdp-ostrel-service: '' ist kein gültiger Integerwert.\n", " - Loading config ... "},
+         "rdp-ostrel-service: '' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)\n",
+         " - Loading config ... "},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(configFile());
@@ -138,6 +153,79 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
         EXPECT_EQ(messages.empty() ? "" : messages.back(), c.lastMessage) << c.name << "\n" << outcome.output;
     }
     EXPECT_NE(readConfig().find("SQLPort=\r\n"), std::string::npos) << "the file was left as it was";
+}
+
+TEST_F(Service, JournalLinesCarryLevelAndZonedTimeTellEachErrorOnceAndNoSecret) {
+    OSTREL_REQUIRE_TEST_DB();
+    TestTables tables;
+    const std::string key = "key-4711-not-for-logs";
+    auto config = goodConfig(tables, appendFailedLogons({"198.51.100.1"}));
+    config[7] = "Report=TRUE";
+    config.push_back("AbuseReportRDPURL=http://127.0.0.1:9/report.php?source=guard");
+    config.push_back("AbuseKEY=" + key);
+    writeConfig(config);
+    appendFailedLogons({"203.0.113.7", "203.0.113.7"});
+
+    ServiceProcess service(commandLine({"--interval", "1", "--detail-log"}));
+    ASSERT_TRUE(service.waitForLines("[RDP-Block] IP 203.0.113.7 is blocked", 1, 30s)) << service.output();
+    // A real fault of every pass: the scan's store and the release's purge both fail on it.
+    tables.exec("DROP TABLE " + tables.merkliste());
+    ASSERT_TRUE(service.waitForLines("merkliste' doesn't exist", 3, 60s)) << service.output();
+    service.signal(SIGTERM);
+    const auto outcome = service.finish(60s);
+    ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
+    const std::string& output = service.output();
+
+    static const std::regex timed(
+        R"(^<([3-6])>(\[Clearlog\] )?\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d( .*)$)");
+    std::istringstream lines(output);
+    std::size_t errorLines = 0, passes = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "<6>" + Rule || line == "<6>" + Beta)
+            continue;
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(line, parts, timed)) << line;
+        const std::string message = parts[3];
+        if (message.find("merkliste' doesn't exist") != std::string::npos) {
+            EXPECT_EQ(parts[1], "3") << line;
+            ++errorLines;
+        }
+        // Every pass releases once, after its scan: the scan's store and the release's purge fail alike.
+        if (message.starts_with(" - Clean up the firewall rules"))
+            ++passes;
+        if (message.find("[RDP-Block]") != std::string::npos)
+            EXPECT_EQ(parts[1], "5") << line;
+    }
+    EXPECT_GE(errorLines, 3u);
+    EXPECT_LE(errorLines, passes) << "one fault, one line per pass:\n" << output;
+    EXPECT_EQ(output.find(key), std::string::npos) << output;
+    EXPECT_EQ(countLines(output, "&KEY=***&IP=203.0.113.7"), 1u) << output;
+    EXPECT_EQ(countLines(output, " - rdp-ostrel-service 1.0 started: "), 1u);
+    EXPECT_EQ(messagesOf(output).back(), " - rdp-ostrel-service stopped.");
+    EXPECT_EQ(outcome.errors, "");
+}
+
+TEST_F(Service, AnUnreadableSettingsFileIsReportedWithTheSystemsReason) {
+    const std::vector<std::string> config = {"SQLServer=localhost", "SQLPort=3306", "SQLDatabase=d", "SQLUsername=u",
+                                             "SQLPasswort=p"};
+    writeConfig(config);
+    const std::string before = readConfig();
+    namespace fs = std::filesystem;
+    fs::permissions(configFile().parent_path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(configFile(), fs::perms::none);
+    // Root reads every file: the program runs as nobody, as a service without the right would.
+    std::vector<std::string> argv = commandLine({"--once"});
+    argv.insert(std::find(argv.begin(), argv.end(), std::string(OSTREL_SERVICE_PROGRAM)),
+                {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const auto outcome = platform::runProcess(argv, {}, std::chrono::seconds(120));
+    fs::permissions(configFile(), fs::perms::owner_read | fs::perms::owner_write);
+
+    EXPECT_EQ(outcome.exitCode, 1) << describe(outcome);
+    EXPECT_EQ(outcome.errors, "rdp-ostrel-service: Cannot read " + configFile().string() + ": Permission denied.\n")
+        << describe(outcome);
+    EXPECT_EQ(countLines(outcome.output, "placeholders"), 0u) << outcome.output;
+    EXPECT_EQ(countLines(outcome.output, " - Config loaded."), 0u) << outcome.output;
+    EXPECT_EQ(readConfig(), before);
 }
 
 TEST_F(Service, HoneypotBlocksAConnectingAddress) {

@@ -1,6 +1,8 @@
 #include "config/qt/Tconfig_f.h"
 
+#include "common/Errors.h"
 #include "config/IniFile.h"
+#include "config/SettingRanges.h"
 #include "config/Settings.h"
 #include "widgets/UpDown.h"
 #include "widgets/WindowFont.h"
@@ -16,6 +18,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 namespace ostrel {
 
@@ -263,23 +266,54 @@ void Tconfig_f::showModal() {
     exec();
 }
 
+std::string Tconfig_f::refusedValue() {
+    // The number fields with the ranges their spins allow; the port has no spin but the same rule.
+    const std::pair<QLineEdit*, const SettingRange*> numberFields[] = {
+        {ConfServerPort, &SQLPortRange},
+        {BlockInvalidUserCount, &BlockInvalidUserCountRange},
+        {Blocktime, &BlockInvalidUserIntervalRange},
+        {BlocktimeHoneypot, &BlockHoneypotIntervalRange},
+    };
+    for (const auto& [field, range] : numberFields) {
+        const std::string problem = settingNumberProblem(*range, field->text().toStdString());
+        if (problem.empty())
+            continue;
+        field->setFocus();
+        field->selectAll();
+        return std::string("\"") + range->caption + "\" (" + range->field + "): " + problem;
+    }
+    return {};
+}
+
 void Tconfig_f::Button1Click() {
     try {
-        m_ini.WriteString("SQLServer", ConfServer->text().toStdString());
-        m_ini.WriteString("SQLPort", ConfServerPort->text().toStdString());
-        m_ini.WriteString("SQLDatabase", ConfServerDatabase->text().toStdString());
-        m_ini.WriteString("SQLUsername", ConfServerUser->text().toStdString());
-        m_ini.WriteString("SQLPasswort", ConfServerPass->text().toStdString());
-        m_ini.WriteString("SQLTBLPrefix", tbl_prefix->text().toStdString());
-        m_ini.WriteString("SQLTBLPrefixHistory", tbl_history_prefix->text().toStdString());
-        m_ini.WriteBoolean("BlockInvalidUser", BlockInvalidUser->isChecked());
-        m_ini.WriteString("BlockInvalidUserCount", BlockInvalidUserCount->text().toStdString());
-        m_ini.WriteString("BlockInvalidUserInterval", Blocktime->text().toStdString());
-        m_ini.WriteString("BlockHoneypotInterval", BlocktimeHoneypot->text().toStdString());
-        m_ini.WriteString("AbuseReportRDPURL", AbuseReportRDPURL->text().toStdString());
-        m_ini.WriteString("AbuseKEY", AbuseKEY->text().toStdString());
-        m_ini.WriteBoolean("Report", Report->isChecked());
-        m_ini.WriteString("AllowList", AllowList->text().toStdString());
+        // Nothing reaches the file unless every value is one the guard can use.
+        if (const std::string refused = refusedValue(); !refused.empty())
+            throw EConvertError(refused);
+        // One rewrite for the whole Save, and one error when it fails (a read-only or unreadable
+        // file, a folder that cannot be written): the operator sees it and the dialog stays open.
+        m_ini.BeginUpdate();
+        try {
+            m_ini.WriteString("SQLServer", ConfServer->text().toStdString());
+            m_ini.WriteString("SQLPort", ConfServerPort->text().toStdString());
+            m_ini.WriteString("SQLDatabase", ConfServerDatabase->text().toStdString());
+            m_ini.WriteString("SQLUsername", ConfServerUser->text().toStdString());
+            m_ini.WriteString("SQLPasswort", ConfServerPass->text().toStdString());
+            m_ini.WriteString("SQLTBLPrefix", tbl_prefix->text().toStdString());
+            m_ini.WriteString("SQLTBLPrefixHistory", tbl_history_prefix->text().toStdString());
+            m_ini.WriteBoolean("BlockInvalidUser", BlockInvalidUser->isChecked());
+            m_ini.WriteString("BlockInvalidUserCount", BlockInvalidUserCount->text().toStdString());
+            m_ini.WriteString("BlockInvalidUserInterval", Blocktime->text().toStdString());
+            m_ini.WriteString("BlockHoneypotInterval", BlocktimeHoneypot->text().toStdString());
+            m_ini.WriteString("AbuseReportRDPURL", AbuseReportRDPURL->text().toStdString());
+            m_ini.WriteString("AbuseKEY", AbuseKEY->text().toStdString());
+            m_ini.WriteBoolean("Report", Report->isChecked());
+            m_ini.WriteString("AllowList", AllowList->text().toStdString());
+        } catch (...) {
+            m_ini.EndUpdate();
+            throw;
+        }
+        m_ini.CommitUpdate();
         if (m_hooks.load)
             m_hooks.load();
         hide();

@@ -43,8 +43,9 @@ public:
     // Shows the dialog at the centre of the main window and waits until it is closed.
     void showModal();
 
-    // Save: writes every setting, runs the load again and hides the dialog; a conversion
-    // error of the load leaves it open.
+    // Save: checks every number field against its range, writes every setting in one rewrite,
+    // runs the load again and hides the dialog. A refused value (named with its field and range),
+    // a file that cannot be written or an error of the load is shown and leaves it open.
     void Button1Click();
 
     // Group "MySQL Database connection"
@@ -87,6 +88,9 @@ private:
     QLineEdit* textField(const char* name, std::string SettingsValues::*setting, QWidget* parent = nullptr);
     QCheckBox* checkField(const char* name, const QString& caption, bool SettingsValues::*setting);
     void placeTime();
+    // The message for the first number field whose text is no value of its range (the field
+    // then has the focus); empty when every one is valid.
+    std::string refusedValue();
     void FormResize();
     void centreOverParent();
 
