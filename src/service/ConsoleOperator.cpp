@@ -25,4 +25,9 @@ void ConsoleOperator::logPlain(Pane pane, const std::string& line) {
     m_out << oneLine << '\n' << std::flush;
 }
 
+void ConsoleOperator::writeLine(std::ostream& stream, const std::string& line) {
+    std::lock_guard lock(m_mutex);
+    stream << line << std::endl;
+}
+
 } // namespace ostrel

@@ -24,6 +24,9 @@ public:
     void tarpitRemove(const std::string&) override {}
     bool debug() const override { return m_debug; }
     bool detailLog() const override { return m_detailLog; }
+    // One whole line to `stream` under the lock of the log lines: the service writes its error
+    // reports and its log lines to one file, from the pass and the honeypot's threads alike.
+    void writeLine(std::ostream& stream, const std::string& line);
 
 private:
     std::mutex m_mutex; // lines of several threads never run into each other

@@ -67,7 +67,7 @@ void HeadlessGuard::singlePass() {
 }
 
 void HeadlessGuard::reportError(const std::exception_ptr& error) {
-    m_errors << formatLogLine(std::chrono::system_clock::now(), " - " + errorReportText(error)) << std::endl;
+    m_operator.writeLine(m_errors, formatLogLine(std::chrono::system_clock::now(), " - " + errorReportText(error)));
 }
 
 } // namespace ostrel
