@@ -1,17 +1,18 @@
 # The Windows cross-build's tools and libraries.
 #
-# mingw-w64 and Wine come from apt. No Debian package carries Windows builds of curl, MariaDB
-# Connector/C or GoogleTest, so they are built here with mingw-w64 from Debian's own sources
-# (the same versions the Linux build uses) and kept in a cache outside the work tree, one folder
-# per library and version, so only the first run on a machine pays for them.
+# mingw-w64, Wine and NSIS (for the setup program) come from apt. No Debian package carries
+# Windows builds of curl, MariaDB Connector/C or GoogleTest, so they are built here with
+# mingw-w64 from Debian's own sources (the same versions the Linux build uses) and kept in a
+# cache outside the work tree, one folder per library and version, so only the first run on a
+# machine pays for them. Qt for Windows has a script of its own (winqt.sh).
 #
-#   ostrel_win_tools           installs the compilers, Wine and what `apt-get source` needs
+#   ostrel_win_tools           installs the compilers, Wine, NSIS and what `apt-get source` needs
 #   ostrel_win_deps            builds or reuses the libraries; sets OSTREL_WIN_PREFIXES (a ;-list)
 #   ostrel_win_toolchain       the CMake toolchain file
 #
 # OSTREL_WIN_CACHE names the cache (default /var/cache/rdp-ostrel-win, for root).
 
-OSTREL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 dpkg-dev xz-utils)
+OSTREL_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 dpkg-dev xz-utils nsis)
 if [ -z "${OSTREL_WIN_CACHE:-}" ]; then
     if [ "$(id -u)" -eq 0 ]; then
         OSTREL_WIN_CACHE=/var/cache/rdp-ostrel-win

@@ -15,16 +15,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include "platform/windows/FileReplace.h"
 #endif
 
 namespace ostrel {
 namespace fs = std::filesystem;
 
 namespace {
-
-EInOutError writeError(const fs::path& file, const std::string& cause) {
-    return EInOutError("Cannot write " + file.string() + ": " + cause);
-}
 
 // The file a write replaces: the target of a symbolic link, so the link itself stays.
 fs::path replacedFile(const fs::path& file) {
@@ -33,6 +31,12 @@ fs::path replacedFile(const fs::path& file) {
         return file;
     const fs::path target = fs::weakly_canonical(file, error);
     return error ? file : target;
+}
+
+#if defined(__unix__) || defined(__APPLE__)
+
+EInOutError writeError(const fs::path& file, const std::string& cause) {
+    return EInOutError("Cannot write " + file.string() + ": " + cause);
 }
 
 // Removes the new file unless it took the old one's place.
@@ -55,6 +59,7 @@ private:
     bool m_kept = false;
 };
 
+#endif
 } // namespace
 
 std::optional<std::string> readFileBytes(const fs::path& file) {
@@ -111,22 +116,7 @@ void writeFileBytes(const fs::path& file, std::string_view bytes) {
 #else
 
 void writeFileBytes(const fs::path& file, std::string_view bytes) {
-    const fs::path target = replacedFile(file);
-    PendingFile pending(fs::path(target).concat(".new"));
-    {
-        std::ofstream out(pending.path(), std::ios::binary | std::ios::trunc);
-        if (!out)
-            throw writeError(file, "the new file cannot be created");
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (out.fail())
-            throw writeError(file, "the new file cannot be written");
-    }
-    std::error_code error;
-    fs::rename(pending.path(), target, error);
-    if (error)
-        throw writeError(file, error.message());
-    pending.keep();
+    platform::replaceFileContent(replacedFile(file), bytes);
 }
 
 #endif

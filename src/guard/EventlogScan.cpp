@@ -103,8 +103,8 @@ void EventlogScan::read(platform::EventSource& source) {
     const std::vector<platform::EventRecord> records = source.recordsAbove(m_mark);
     for (const platform::EventRecord& record : records) {
         std::string address;
-        // The source yields the newest record first.
-        if (m_recordsRead == 0)
+        // The event log promises no order (WQL has no ORDER BY): the newest is the highest number.
+        if (!m_newestRecord || record.RecordNumber > *m_newestRecord)
             m_newestRecord = record.RecordNumber;
         ++m_recordsRead;
         if (record.Data)

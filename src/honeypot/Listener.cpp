@@ -7,13 +7,15 @@ namespace {
 // How long the listening thread rests after the system ran out of descriptors or memory
 // for a new connection, instead of spinning on a queue it cannot empty.
 constexpr int ResourceBackoffMilliseconds = 100;
+// How long it rests after a failed wait for a peer: such a failure tends to last.
+constexpr int WaitFailureBackoffMilliseconds = 1000;
 
 } // namespace
 
 Listener::Listener(Socket socket, const platform::WakeSignal& stop, ConnectionThreads& threads,
-                   ConnectionHandler handler)
+                   ConnectionHandler handler, WaitFailureReport reportWaitFailure)
     : m_socket(std::move(socket)), m_stop(stop), m_threads(threads), m_handler(std::move(handler)),
-      m_thread([this] { run(); }) {}
+      m_reportWaitFailure(std::move(reportWaitFailure)), m_thread([this] { run(); }) {}
 
 Listener::~Listener() {
     if (m_thread.joinable())
@@ -38,8 +40,18 @@ void Listener::run() {
 }
 
 Socket Listener::acceptNext(std::string& peerIp) {
-    if (platform::waitForPeer(m_socket.handle(), m_stop) != platform::PeerWait::PeerWaiting)
+    const platform::PeerWait wait = platform::waitForPeer(m_socket.handle(), m_stop);
+    if (wait == platform::PeerWait::Failed) {
+        if (!m_waitFailing && m_reportWaitFailure)
+            m_reportWaitFailure(" - Honeypot: waiting for connections failed; trying again every second.");
+        m_waitFailing = true;
+        m_stop.waitFor(WaitFailureBackoffMilliseconds);
         return {};
+    }
+    if (wait != platform::PeerWait::PeerWaiting)
+        return {};
+    // A later failure is a new one, worth its own line.
+    m_waitFailing = false;
     platform::SocketFailure failure;
     Socket accepted(platform::acceptPeer(m_socket.handle(), peerIp, failure));
     // A peer that gave up before we took it needs nothing; a shortage of descriptors or memory

@@ -78,14 +78,17 @@ void Pit::State::activate() {
     ConnectionHandler handler = [&context = context, &Contexts = Contexts](Socket socket, const std::string& peerIp) {
         serveConnection(context, Contexts, std::move(socket), peerIp);
     };
+    const WaitFailureReport reportWaitFailure = [&context = context](const std::string& message) {
+        logLine(context.op, message);
+    };
     const auto abandon = [&] {
         run = std::move(started);
         deactivate();
     };
     try {
         for (BoundSocket& bound : sockets)
-            started->listeners.push_back(
-                std::make_unique<Listener>(std::move(bound.socket), started->stop, threads, handler));
+            started->listeners.push_back(std::make_unique<Listener>(std::move(bound.socket), started->stop, threads,
+                                                                    handler, reportWaitFailure));
     } catch (const std::system_error& error) {
         abandon();
         throw ESocketError(std::string("Could not start the honeypot's listening thread: ") + error.what());

@@ -32,7 +32,8 @@ struct EventRecord {
     std::optional<std::vector<std::string>> InsertionStrings;
 };
 
-// Records of one channel with one event code above a record number, newest first.
+// Records of one channel with one event code above a record number, in no promised order (the
+// channel file yields the newest first; the event log through WMI in whatever order it keeps).
 class EventSource {
 public:
     virtual ~EventSource() = default;

@@ -59,4 +59,9 @@ void ConsoleOperator::write(int level, const std::string& text) {
     m_out << journalPrefix(static_cast<JournalLevel>(level)) << line << '\n' << std::flush;
 }
 
+void ConsoleOperator::writeLine(std::ostream& stream, const std::string& line) {
+    std::lock_guard lock(m_mutex);
+    stream << line << std::endl;
+}
+
 } // namespace ostrel

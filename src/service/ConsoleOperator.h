@@ -31,6 +31,9 @@ public:
     void tarpitRemove(const std::string&) override {}
     bool debug() const override { return m_debug; }
     bool detailLog() const override { return m_detailLog; }
+    // One whole line to `stream` under the lock of the log lines: the service writes its error
+    // reports and its log lines to one file, from the pass and the honeypot's threads alike.
+    void writeLine(std::ostream& stream, const std::string& line);
 
     void setSecrets(Secrets secrets);
     // Writes an error's line unless a line of this round (since beginRound) told the same text.

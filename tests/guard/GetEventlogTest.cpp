@@ -248,6 +248,29 @@ TEST_F(GetEventlogTest, LastRecordThatIsNoNumberFailsBeforeTheSourceIsAsked) {
     EXPECT_THAT(op().lines(), IsEmpty());
 }
 
+// The event log through WMI yields its records in an order of its own; the mark is the highest
+// number read, wherever it came in the answer, for a first run and for a normal scan alike.
+TEST_F(GetEventlogTest, TheMarkIsTheHighestRecordNumberWhateverOrderTheSourceAnswersIn) {
+    const auto failedLogon = [](std::int64_t number, const std::string& address) {
+        return platform::EventRecord{number, std::nullopt, std::vector<std::string>{address}};
+    };
+    ScriptedSource source;
+    source.records = {failedLogon(7, "203.0.113.7"), failedLogon(9, "203.0.113.9"), failedLogon(8, "203.0.113.8")};
+    setLastRecord("0");
+    GetEventlog(ctx().context, source, lastRecord());
+    EXPECT_EQ(lastRecord(), "9");
+    EXPECT_EQ(lastRecordOnDisk(), "9");
+
+    source.records = {failedLogon(10, "203.0.113.10"), failedLogon(11, "203.0.113.11"),
+                      failedLogon(12, "203.0.113.12")};
+    GetEventlog(ctx().context, source, lastRecord());
+    EXPECT_EQ(source.askedAbove, 9);
+    EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.10", 1}, {"203.0.113.11", 1}, {"203.0.113.12", 1}}));
+    EXPECT_EQ(lastRecord(), "12");
+    EXPECT_EQ(lastRecordOnDisk(), "12");
+    EXPECT_EQ(tables().scalar("SELECT RecordNumber AS value FROM " + tables().lastrecord()), 12);
+}
+
 TEST_F(GetEventlogTest, ThresholdOrBlockTimeOutsideItsRangeFailsAfterTheSightingsAreStored) {
     // Typed into the dialog and read before any Save: a negative or empty block time never
     // becomes a block without end.

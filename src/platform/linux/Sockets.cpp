@@ -82,6 +82,9 @@ PeerWait waitForPeer(SocketHandle listening, const WakeSignal& wake) {
             return PeerWait::Failed;
         if (waiting[1].revents != 0)
             return PeerWait::Woken;
+        // A descriptor that is no (longer an) open socket cannot be waited on, now or later.
+        if ((waiting[0].revents & POLLNVAL) != 0)
+            return PeerWait::Failed;
         if (waiting[0].revents != 0)
             return PeerWait::PeerWaiting;
     }

@@ -25,8 +25,13 @@ FirewallRules::FirewallRules() {
 }
 
 void FirewallRules::add(const FirewallRule& rule) {
-    if (contains(rule.name))
-        return;
+    if (const std::optional<ExistingRule> existing = find(rule.name)) {
+        if (blocksAsWanted(*existing, rule))
+            return;
+        // Disabled, edited, or for another address: it blocks nothing of this address, and a
+        // second rule of the same name would leave the name's meaning open. Ours replaces it.
+        remove(rule.name);
+    }
     ComPtr<INetFwRule> made;
     checkCom(::CoCreateInstance(__uuidof(NetFwRule), nullptr, CLSCTX_INPROC_SERVER, __uuidof(INetFwRule),
                                 reinterpret_cast<void**>(made.GetAddressOf())),
@@ -50,6 +55,29 @@ void FirewallRules::remove(const std::string& ruleName) {
     do {
         checkCom(m_rules->Remove(name.get()), "INetFwRules::Remove");
     } while (++removed < MostRulesOfOneName && contains(ruleName));
+}
+
+std::optional<ExistingRule> FirewallRules::find(const std::string& ruleName) {
+    const Bstr name(ruleName);
+    ComPtr<INetFwRule> rule;
+    if (FAILED(m_rules->Item(name.get(), &rule)) || !rule)
+        return std::nullopt;
+    ExistingRule existing;
+    Bstr remote;
+    VARIANT_BOOL enabled = VARIANT_FALSE;
+    NET_FW_RULE_DIRECTION direction{};
+    NET_FW_ACTION action{};
+    checkCom(rule->get_RemoteAddresses(remote.receive()), "INetFwRule::get_RemoteAddresses");
+    checkCom(rule->get_Protocol(&existing.protocol), "INetFwRule::get_Protocol");
+    checkCom(rule->get_Direction(&direction), "INetFwRule::get_Direction");
+    checkCom(rule->get_Action(&action), "INetFwRule::get_Action");
+    checkCom(rule->get_Profiles(&existing.profiles), "INetFwRule::get_Profiles");
+    checkCom(rule->get_Enabled(&enabled), "INetFwRule::get_Enabled");
+    existing.remoteAddresses = remote.get() ? remote.utf8() : std::string();
+    existing.direction = direction;
+    existing.action = action;
+    existing.enabled = enabled != VARIANT_FALSE;
+    return existing;
 }
 
 bool FirewallRules::contains(const std::string& ruleName) {

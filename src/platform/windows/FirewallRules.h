@@ -4,6 +4,7 @@
 #include "platform/windows/WindowsApi.h"
 
 #include <netfw.h>
+#include <optional>
 #include <string>
 #include <vector>
 #include <wrl/client.h>
@@ -18,11 +19,14 @@ public:
     FirewallRules(const FirewallRules&) = delete;
     FirewallRules& operator=(const FirewallRules&) = delete;
 
-    // Adds the rule unless a rule of its name is there already.
+    // Adds the rule unless a rule of its name blocks its address already (blocksAsWanted); a
+    // rule of the name that does not (disabled, another address) is removed first.
     void add(const FirewallRule& rule);
     // Removes every rule of the name; none there is no failure.
     void remove(const std::string& ruleName);
     bool contains(const std::string& ruleName);
+    // What the first rule of the name holds; nullopt when there is none.
+    std::optional<ExistingRule> find(const std::string& ruleName);
     // The names of all rules.
     std::vector<std::string> names();
 

@@ -20,16 +20,20 @@ HANDLE g_ended = nullptr;
 
 // Runs on a thread the system starts for each event, never inside a signal handler.
 BOOL WINAPI onConsoleControl(DWORD event) {
-    HANDLE ended = nullptr;
+    UniqueHandle ended;
     {
         std::lock_guard lock(g_mutex);
         if (!g_onStop)
             return FALSE; // the system's own handling: the process ends
         (*g_onStop)();
-        ended = g_ended;
+        // A handle of the handler's own: the watcher may end and close its handle while this
+        // thread waits, and a closed handle's number can be another object's by then.
+        HANDLE own = nullptr;
+        if (::DuplicateHandle(::GetCurrentProcess(), g_ended, ::GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
+            ended.reset(own);
     }
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
-        ::WaitForSingleObject(ended, OrderedEndMilliseconds);
+    if (ended && (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT))
+        ::WaitForSingleObject(ended.get(), OrderedEndMilliseconds);
     return TRUE;
 }
 

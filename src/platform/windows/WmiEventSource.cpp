@@ -60,14 +60,23 @@ std::vector<EventRecord> WmiEventSource::recordsAbove(std::int64_t recordNumber)
     ComPtr<IEnumWbemClassObject> objects;
     checkCom(services->ExecQuery(language.get(), query.get(), ForwardOnly, nullptr, &objects),
              "IWbemServices::ExecQuery");
+    return readRecords(*objects.Get());
+}
 
+std::vector<EventRecord> readRecords(IEnumWbemClassObject& objects) {
     std::vector<EventRecord> records;
     for (;;) {
         ComPtr<IWbemClassObject> object;
         ULONG fetched = 0;
-        // Anything but one object fetched, the regular end or a failure, ends the walk.
-        if (objects->Next(WBEM_INFINITE, 1, &object, &fetched) != WBEM_S_NO_ERROR || fetched != 1 || !object)
+        const HRESULT next = objects.Next(WBEM_INFINITE, 1, &object, &fetched);
+        // WBEM_S_FALSE with nothing fetched is the one regular end. Anything else that brings no
+        // object is a walk cut short: the records read so far are not all there are, and a scan
+        // that took them would move its mark past records it never saw.
+        if (next == WBEM_S_FALSE && fetched == 0)
             break;
+        checkCom(next, "IEnumWbemClassObject::Next");
+        if (next != WBEM_S_NO_ERROR || fetched != 1 || !object)
+            throw comError("IEnumWbemClassObject::Next (no object)", next == WBEM_S_NO_ERROR ? E_UNEXPECTED : next);
         const Variant number = property(*object.Get(), L"RecordNumber");
         const Variant data = property(*object.Get(), L"Data");
         const Variant strings = property(*object.Get(), L"InsertionStrings");

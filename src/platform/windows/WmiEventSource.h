@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+struct IEnumWbemClassObject;
 
 namespace ostrel::platform {
 
@@ -12,7 +15,7 @@ std::string wmiQueryText(const std::string& channel, const std::string& recordNu
 
 // The event log itself, asked through WMI: IWbemLocator::ConnectServer on root\CIMV2,
 // IWbemServices::ExecQuery with forward-only enumeration, one object at a time. Needs COM on
-// the calling thread (ComScope). Win32_NTLogEvent yields the newest record first.
+// the calling thread (ComScope). Win32_NTLogEvent promises no order of the records.
 class WmiEventSource final : public EventSource {
 public:
     explicit WmiEventSource(std::string channel = RdpChannel);
@@ -22,5 +25,10 @@ public:
 private:
     std::string m_channel;
 };
+
+// Every record an enumeration of Win32_NTLogEvent objects yields, to its regular end. Raises
+// EOleException when any step fails (a failed or timed-out Next included), so that a walk cut
+// short never passes for a whole one.
+std::vector<EventRecord> readRecords(IEnumWbemClassObject& objects);
 
 } // namespace ostrel::platform

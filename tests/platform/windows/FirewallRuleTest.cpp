@@ -82,5 +82,49 @@ TEST(FirewallRule, TheAddressOfARuleIsReadFromItsNameOnlyForRulesOfOurOwn) {
         EXPECT_EQ(addressOfRuleName(c.name), c.address) << c.name;
 }
 
+// Wine keeps no rules, so only this decision can be shown here: which rule of the program's name
+// counts as the block already and which is replaced. The replacing itself needs Windows.
+TEST(FirewallRule, OnlyAnEnabledInboundBlockOfExactlyThatAddressCountsAsTheBlock) {
+    using platform::blocksAsWanted;
+    using platform::ExistingRule;
+    const auto wanted4 = *blockRuleFor("Autoblock_203.0.113.5", "203.0.113.5");
+    const auto wanted6 = *blockRuleFor("Autoblock_2001:db8::5", "2001:db8::5");
+    const ExistingRule asMade4{"203.0.113.5/255.255.255.255", AnyProtocol, Inbound, Block, AllProfiles, true};
+    const ExistingRule asMade6{"2001:db8::5/128", AnyProtocol, Inbound, Block, AllProfiles, true};
+    struct Case {
+        const char* what;
+        ExistingRule existing;
+        const platform::FirewallRule& wanted;
+        bool counts;
+    };
+    const auto with = [](ExistingRule rule, auto change) {
+        change(rule);
+        return rule;
+    };
+    const Case cases[] = {
+        {"the rule as made, IPv4", asMade4, wanted4, true},
+        {"the rule as made, IPv6", asMade6, wanted6, true},
+        {"a bare address", with(asMade4, [](ExistingRule& r) { r.remoteAddresses = "203.0.113.5"; }), wanted4, true},
+        {"disabled", with(asMade4, [](ExistingRule& r) { r.enabled = false; }), wanted4, false},
+        {"another address", with(asMade4, [](ExistingRule& r) { r.remoteAddresses = "203.0.113.6/255.255.255.255"; }),
+         wanted4, false},
+        {"a whole network", with(asMade4, [](ExistingRule& r) { r.remoteAddresses = "203.0.113.0/255.255.255.0"; }),
+         wanted4, false},
+        {"one more address",
+         with(asMade4,
+              [](ExistingRule& r) { r.remoteAddresses = "203.0.113.5/255.255.255.255,198.51.100.1/255.255.255.255"; }),
+         wanted4, false},
+        {"any address", with(asMade4, [](ExistingRule& r) { r.remoteAddresses = "*"; }), wanted4, false},
+        {"allowing", with(asMade4, [](ExistingRule& r) { r.action = 1; }), wanted4, false},
+        {"outbound", with(asMade4, [](ExistingRule& r) { r.direction = 2; }), wanted4, false},
+        {"TCP only", with(asMade4, [](ExistingRule& r) { r.protocol = 6; }), wanted4, false},
+        {"the domain profile only", with(asMade4, [](ExistingRule& r) { r.profiles = 1; }), wanted4, false},
+        {"an IPv6 rule of another address",
+         with(asMade6, [](ExistingRule& r) { r.remoteAddresses = "2001:db8::6/128"; }), wanted6, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(blocksAsWanted(c.existing, c.wanted), c.counts) << c.what;
+}
+
 } // namespace
 } // namespace ostrel::test
