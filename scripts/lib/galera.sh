@@ -62,6 +62,7 @@ ostrel_node_launch() { # dir n extra-options...
     mariadbd "${options[@]}" "$@" >>"$dir/node$n/stdout.log" 2>&1 &
     # the server writes its pid file only once it runs; a stop during the start needs it sooner
     echo $! >"$dir/node$n/launched.pid"
+    disown # its end (a kill, too) is the script's business, not a job for the shell to announce
 }
 
 ostrel_node_wait_synced() {
