@@ -33,6 +33,8 @@ CREATE TABLE IF NOT EXISTS firewall (
 -- Released blocks, shared by every instance that uses the same history prefix. Rows are
 -- copied whole from the active table, so `ID` is a plain number here: neither generated
 -- nor unique, since several active tables (and repeated copies) bring in equal IDs.
+-- `HistoryID` is the row's own key: a Galera cluster replicates a table without a primary
+-- key only slowly and unreliably. A table made before it existed keeps working.
 CREATE TABLE IF NOT EXISTS firewall_history (
     `ID` BIGINT UNSIGNED NOT NULL,
     `Timestamp` DATETIME NOT NULL,
@@ -41,6 +43,8 @@ CREATE TABLE IF NOT EXISTS firewall_history (
     `Reason` VARCHAR(255) NOT NULL,
     `Command` VARCHAR(512) NOT NULL,
     `RQ` VARCHAR(64) NOT NULL,
+    `HistoryID` BIGINT UNSIGNED NOT NULL AUTO_INCREMENT,
+    PRIMARY KEY (`HistoryID`),
     KEY `id` (`ID`),
     KEY `ip` (`IP`),
     KEY `timestamp` (`Timestamp`)

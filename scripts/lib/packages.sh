@@ -2,11 +2,11 @@
 OSTREL_PACKAGES=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev libgl-dev
-    libmariadb-dev mariadb-server mariadb-client
+    libmariadb-dev mariadb-server mariadb-client galera-4 rsync
     libcurl4-openssl-dev libssl-dev openssl ca-certificates
     nlohmann-json3-dev
     googletest libgmock-dev libgtest-dev libbenchmark-dev
-    nftables iproute2 iputils-ping
+    nftables iproute2 iputils-ping socat
     dpkg-dev lintian file
     xvfb xauth x11-apps imagemagick
 )

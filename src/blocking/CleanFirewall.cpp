@@ -47,6 +47,9 @@ std::vector<ExpiredBlock> lockExpiredBlocks(Connection& connection, const Tables
     return blocks;
 }
 
+// The columns of a block, named: the history has a key of its own after them.
+constexpr const char* BlockColumns = "`ID`, `Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`";
+
 // Copies and deletes exactly the rows that were found, by ID, so a block made meanwhile stays.
 void moveToHistory(Connection& connection, const Tables& tables, const std::vector<ExpiredBlock>& blocks) {
     std::vector<std::string> ids;
@@ -54,9 +57,9 @@ void moveToHistory(Connection& connection, const Tables& tables, const std::vect
     for (const ExpiredBlock& block : blocks)
         ids.push_back(block.id);
     for (const std::string& chunk : joinInChunks(ids))
-        connection.execute("INSERT INTO " + tables.firewall_history + " SELECT * FROM " + tables.firewall +
-                           " WHERE ID IN (" + chunk + ");\nDELETE FROM " + tables.firewall + " WHERE ID IN (" + chunk +
-                           ");");
+        connection.execute("INSERT INTO " + tables.firewall_history + " (" + BlockColumns + ") SELECT " + BlockColumns +
+                           " FROM " + tables.firewall + " WHERE ID IN (" + chunk + ");\nDELETE FROM " +
+                           tables.firewall + " WHERE ID IN (" + chunk + ");");
 }
 
 // The canonical texts of the released addresses that still have a row: a second block of the

@@ -13,10 +13,17 @@ namespace ostrel {
 
 namespace {
 
+// What a Galera node answers to every statement while it is outside its cluster's primary
+// component: it would read (and count, and block on) rows the others have moved on from.
+constexpr unsigned NodeNotReadyError = 1047;
+
 EDatabaseError clientError(MYSQL* mysql, const char* what) {
-    return EDatabaseError(std::string(what) + ": " + mysql_error(mysql) + " (" + std::to_string(mysql_errno(mysql)) +
-                              ")",
-                          mysql_errno(mysql));
+    std::string message =
+        std::string(what) + ": " + mysql_error(mysql) + " (" + std::to_string(mysql_errno(mysql)) + ")";
+    if (mysql_errno(mysql) == NodeNotReadyError)
+        message += " - the database node is not part of its cluster's primary component: nothing is stored, blocked "
+                   "or released until it rejoins";
+    return EDatabaseError(message, mysql_errno(mysql));
 }
 
 struct ResultFree {

@@ -128,7 +128,8 @@ TEST_F(CleanFirewallTest, DebugWritesEveryLineButChangesNothing) {
     addBlock("203.0.113.7", "DATE_SUB(NOW(), INTERVAL 1 MINUTE)");
     tables().exec("INSERT INTO " + tables().merkliste() +
                   " (`IP`, `Zeitstempel`) VALUES ('203.0.113.8', DATE_SUB(NOW(), INTERVAL 31 DAY))");
-    tables().exec("INSERT INTO " + tables().history() + " SELECT * FROM " + tables().firewall());
+    tables().exec("INSERT INTO " + tables().history() +
+                  " (ID, `Timestamp`, `revoke`, IP, Reason, Command, RQ) SELECT * FROM " + tables().firewall());
     tables().exec("UPDATE " + tables().history() + " SET `Timestamp` = DATE_SUB(NOW(), INTERVAL 31 DAY)");
 
     for (int pass = 1; pass <= 2; ++pass) {

@@ -33,7 +33,8 @@ protected:
 
     void addHistory(const std::string& ip, int rows) {
         for (int i = 0; i < rows; ++i)
-            tables().exec("INSERT INTO " + tables().history() + " VALUES (" + std::to_string(i + 1) +
+            tables().exec("INSERT INTO " + tables().history() +
+                          " (ID, `Timestamp`, `revoke`, IP, Reason, Command, RQ) VALUES (" + std::to_string(i + 1) +
                           ", NOW(), NOW(), \"" + ip + "\", \"r\", \"c\", \"RDP-Block\")");
     }
     void addActive(const std::string& ip, const std::string& revoke) {

@@ -158,7 +158,9 @@ TEST(Tables, TwoInstancesShareTheHistoryOnly) {
     TestTables first;
     TestTables second(first.historyPrefix());
     first.exec("INSERT INTO " + first.merkliste() + " (`IP`, `Zeitstempel`) VALUES (\"203.0.113.5\", NOW())");
-    first.exec("INSERT INTO " + first.history() + " VALUES (1, NOW(), NOW(), \"203.0.113.5\", \"r\", \"c\", \"q\")");
+    first.exec("INSERT INTO " + first.history() +
+               " (ID, `Timestamp`, `revoke`, IP, Reason, Command, RQ) VALUES (1, NOW(), NOW(), \"203.0.113.5\", \"r\", "
+               "\"c\", \"q\")");
     EXPECT_EQ(second.scalar("SELECT COUNT(*) AS value FROM " + second.merkliste()), 0);
     EXPECT_EQ(second.scalar("SELECT COUNT(*) AS value FROM " + second.history()), 1);
 }
