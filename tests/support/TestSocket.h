@@ -62,4 +62,11 @@ int waitReadable(std::initializer_list<RawSocket> sockets,
 long receiveSome(RawSocket socket, char* buffer, std::size_t size);
 long sendSome(RawSocket socket, const char* data, std::size_t size);
 
+// Sends all of `data` without ever blocking in the system's send: waits for room on the socket
+// or a byte on `stop`, and gives up when the peer has taken nothing for `stall`. A peer that stops
+// reading (a client past its body limit keeping the connection) so costs at most `stall`, and a
+// stop ends the send at once. False when not all was sent. Leaves the socket non-blocking.
+bool sendAllOrStop(RawSocket socket, RawSocket stop, const char* data, std::size_t size,
+                   std::chrono::milliseconds stall);
+
 } // namespace ostrel::test
