@@ -148,6 +148,14 @@ TestSocket acceptFrom(const TestSocket& listening) {
 #endif
 }
 
+TestSocket connectLoopback(std::uint16_t port) {
+    TestSocket socket = newTcpSocket();
+    const sockaddr_in address = loopback(port);
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        fail("connect");
+    return socket;
+}
+
 std::pair<TestSocket, TestSocket> connectedPair() {
     TestSocket listening = bindLoopback();
     listenOn(listening, 1);

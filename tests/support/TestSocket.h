@@ -48,6 +48,9 @@ void listenOn(const TestSocket& socket, int queue);
 // The next waiting connection; an empty socket when accepting failed.
 TestSocket acceptFrom(const TestSocket& listening);
 
+// A TCP connection to 127.0.0.1 and `port`; raises std::runtime_error when it cannot be made.
+TestSocket connectLoopback(std::uint16_t port);
+
 // Two connected loopback sockets: a wake-up line for threads waiting on sockets (one byte
 // written to the second makes the first readable for good).
 std::pair<TestSocket, TestSocket> connectedPair();
