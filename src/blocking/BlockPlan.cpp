@@ -115,9 +115,9 @@ std::string writeStatements(const Tables& tables, const std::vector<PlannedBlock
         // minutes could still lie in the past, and the release of the same pass would free the
         // address that just offended again.
         const std::string interval = "INTERVAL " + std::to_string(times * MinuteModify) + " MINUTE";
-        const std::string revoke = MinuteModify == 0 ? NoEndLiteral
-                                                     : "GREATEST(DATE_ADD(`revoke`, " + interval +
-                                                           "), DATE_ADD(NOW(), " + interval + "))";
+        const std::string revoke =
+            MinuteModify == 0 ? NoEndLiteral
+                              : "GREATEST(DATE_ADD(`revoke`, " + interval + "), DATE_ADD(NOW(), " + interval + "))";
         for (const std::string& chunk : joinInChunks(addresses))
             statements +=
                 "UPDATE " + tables.firewall + " SET `revoke` = " + revoke + " WHERE `IP` IN (" + chunk + ");\n";

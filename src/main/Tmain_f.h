@@ -137,7 +137,7 @@ private:
     std::unique_ptr<Tconfig_f> m_config_f;
     std::unique_ptr<PassWorker> m_passWorker; // ends (awaiting its pass) before the parts it uses
     bool m_passRunning = false;
-    bool m_passWaitTold = false; // the line that a pass still runs, once per pass
+    bool m_passWaitTold = false;    // the line that a pass still runs, once per pass
     QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open
     int m_pgPosition = 0;
     bool m_shownOnce = false;

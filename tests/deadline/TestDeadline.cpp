@@ -1,12 +1,11 @@
 // Every test ends by itself: a test still running after its deadline ends the whole run at once,
 // with its name, instead of holding it until an outer limit kills the process without one.
 // Linked into every test executable; registers itself before main runs.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <string>
 #include <thread>

@@ -100,8 +100,8 @@ TEST(ResponsiveWindow, PassAndHoneypotBlockWaitingOnAHeldRowLeaveTheWindowAnswer
     EXPECT_TRUE(window.passRunning()) << "the pass still waits";
     EXPECT_GE(lockWaits(), 1);
     const QStringList waiting = logMessages(window);
-    EXPECT_EQ(waiting.filter(" - The guard pass is still running: it waits for the database or the firewall ...").size(),
-              1)
+    EXPECT_EQ(
+        waiting.filter(" - The guard pass is still running: it waits for the database or the firewall ...").size(), 1)
         << waiting.join('\n').toStdString();
     EXPECT_TRUE(waiting.filter("[RDP-Block]").isEmpty());
     EXPECT_GT(gaps.turns(), 10);
