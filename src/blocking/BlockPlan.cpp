@@ -111,9 +111,13 @@ std::string writeStatements(const Tables& tables, const std::vector<PlannedBlock
     for (const auto& [address, times] : extensions)
         byTimes[MinuteModify == 0 ? 1 : times].push_back(connection.quote(address));
     for (const auto& [times, addresses] : byTimes) {
+        // A block that has ended but is not released yet counts from now: the stored end plus the
+        // minutes could still lie in the past, and the release of the same pass would free the
+        // address that just offended again.
+        const std::string interval = "INTERVAL " + std::to_string(times * MinuteModify) + " MINUTE";
         const std::string revoke =
             MinuteModify == 0 ? NoEndLiteral
-                              : "DATE_ADD(`revoke`, INTERVAL " + std::to_string(times * MinuteModify) + " MINUTE)";
+                              : "GREATEST(DATE_ADD(`revoke`, " + interval + "), DATE_ADD(NOW(), " + interval + "))";
         for (const std::string& chunk : joinInChunks(addresses))
             statements +=
                 "UPDATE " + tables.firewall + " SET `revoke` = " + revoke + " WHERE `IP` IN (" + chunk + ");\n";

@@ -5,6 +5,8 @@
 #include "common/FirewallAgreement.h"
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
+#include "config/AllowList.h"
+#include "config/Settings.h"
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"
@@ -40,6 +42,25 @@ ActiveBlocks activeBlocks(Connection& connection, const Tables& tables) {
             active.addresses.insert(*address);
     }
     return active;
+}
+
+// The addresses of the active blocks that this machine may hold a rule for. Another guard on the
+// same tables may have blocked an address this guard's operator trusts: it gets no rule here (and
+// loses one it has), said once per address.
+std::unordered_set<std::string> enforceable(OperationContext& context, const std::unordered_set<std::string>& active,
+                                            const AllowList& allowList) {
+    std::unordered_set<std::string> wanted;
+    std::vector<std::string> allowed;
+    for (const std::string& address : active) {
+        if (!allowList.allows(address))
+            wanted.insert(address);
+        else if (context.firewallAgreement->firstAllowedBlock(address))
+            allowed.push_back(address);
+    }
+    std::sort(allowed.begin(), allowed.end());
+    for (const std::string& address : allowed)
+        logLine(context.op, " - IP " + address + " is on the allow list - not blocked.");
+    return wanted;
 }
 
 // Adds what is missing and removes what has no active row, each with one line in `Log`.
@@ -89,19 +110,20 @@ void reconcileFirewall(OperationContext& context) {
     // count, and no row read then has ended since. One small query instead of every address. A
     // change the count misses (a row edited by hand) is seen once the firewall's version lapses
     // after its verification interval: the whole comparison runs at least that often.
+    const std::string allowText = context.settings.get(&SettingsValues::AllowList);
     if (const std::optional<std::uint64_t> version = firewall.heldAddressesVersion()) {
         const FirewallChangeCount count = readFirewallChanges(connection, tables);
-        if (agreement.stands(firewall, *version, count.changes, count.now))
+        if (agreement.stands(firewall, *version, count.changes, count.now, allowText))
             return;
     }
 
     agreement.forget(); // until this comparison has come through
     const ActiveBlocks active = activeBlocks(connection, tables);
-    makeAgree(context, active.addresses);
+    makeAgree(context, enforceable(context, active.addresses, AllowList::parse(allowText)));
     // The version after the changes were applied; none when one failed, so the next pass compares
     // everything again.
     if (const std::optional<std::uint64_t> version = firewall.heldAddressesVersion())
-        agreement.agreed(firewall, *version, active.rows);
+        agreement.agreed(firewall, *version, active.rows, allowText);
 }
 
 } // namespace ostrel

@@ -37,14 +37,23 @@ std::int32_t GuardTimer::interval() const {
 }
 
 void GuardTimer::TimerTimer() {
+    if (tick())
+        runPass();
+}
+
+bool GuardTimer::tick() {
     m_tickCounter = wrapped(std::int64_t{m_tickCounter} + 1);
     m_progress.stepIt();
     const std::int32_t n = interval();
     if (n > m_tickCounter && IntervalCeiling > m_tickCounter)
-        return;
-    runScan();
+        return false;
     m_progress.reset();
     m_tickCounter = 0;
+    return true;
+}
+
+void GuardTimer::runPass() {
+    runScan();
     CleanFirewall(m_context);
     // After the release, so a block it ended is not put back, and once a pass, so the firewall
     // follows the table within one pass whoever changed it.
@@ -76,8 +85,12 @@ void GuardTimer::runScan() {
     }
 }
 
-void GuardTimer::singlePass() {
+void GuardTimer::passNow() {
     m_tickCounter = wrapped(std::int64_t{interval()} + 1);
+}
+
+void GuardTimer::singlePass() {
+    passNow();
     TimerTimer();
     logLine(m_context.op, " - Single pass carried out!");
 }

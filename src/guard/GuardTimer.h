@@ -31,8 +31,15 @@ public:
     // the reconcile of the firewall with the active blocks. The scan's errors are logged here; an
     // interval that is no number and the errors of the release and the reconcile raise.
     void TimerTimer();
+    // TimerTimer in its two halves, for a caller that runs the pass elsewhere: the tick (on the
+    // window's thread; true when a pass is due, the counter and the bar then start over) and the
+    // pass itself, which may wait for the database and the firewall.
+    bool tick();
+    void runPass();
     // One pass at once (TickCounter := interval + 1, then a tick), then " - Single pass carried out!".
     void singlePass();
+    // Makes the next tick run a pass at once; raises when the interval is no number.
+    void passNow();
     // The timer button started the timer: the bar's maximum becomes interval × 10.
     void timerStarted();
 

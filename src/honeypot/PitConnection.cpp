@@ -1,9 +1,12 @@
 #include "honeypot/PitConnection.h"
 
 #include "blocking/Firewall.h"
+#include "common/Errors.h"
 #include "common/Operator.h"
 #include "config/SettingRanges.h"
 #include "config/Settings.h"
+
+#include <exception>
 
 namespace ostrel::honeypot {
 
@@ -24,6 +27,26 @@ void PitDisconnect(OperationContext& context, const ServedConnection& connection
     context.op.tarpitRemove(connection.PeerIP);
 }
 
+namespace {
+
+// The one line of a connection whose connect step failed: the peer and why.
+void logFailedBlock(Operator& op, const std::string& peerIp, const std::exception_ptr& failure) noexcept {
+    try {
+        std::string reason = "unknown error";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            reason = std::string(errorTypeName(error)) + ": " + error.what();
+        } catch (...) {
+        }
+        logLine(op, " - [Honeypot-Block] IP " + peerIp + " not blocked - " + reason);
+    } catch (...) {
+        // Without memory for the line the connection still ends.
+    }
+}
+
+} // namespace
+
 void serveConnection(OperationContext& context, ConnectionList& Contexts, Socket socket,
                      const std::string& peerIp) noexcept {
     try {
@@ -32,7 +55,9 @@ void serveConnection(OperationContext& context, ConnectionList& Contexts, Socket
         try {
             PitConnect(context, Contexts, connection);
         } catch (...) {
-            // A failed block ends only this connection, and silently.
+            // A failed block ends only this connection; the line tells the operator that a peer
+            // went unblocked (a database outage would otherwise leave no trace at all).
+            logFailedBlock(context.op, connection.PeerIP, std::current_exception());
         }
         try {
             PitDisconnect(context, connection);

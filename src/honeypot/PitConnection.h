@@ -17,7 +17,8 @@ void PitDisconnect(OperationContext& context, const ServedConnection& connection
 
 // The whole life of one accepted connection on its own thread: listed in `Contexts` from just
 // before the connect step until just after the disconnect step, which runs whatever happened
-// before. Errors end the connection silently; nothing escapes.
+// before. A failed connect step ends only this connection, with one line naming the peer and the
+// error; nothing escapes.
 void serveConnection(OperationContext& context, ConnectionList& Contexts, Socket socket,
                      const std::string& peerIp) noexcept;
 

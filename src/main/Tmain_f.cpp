@@ -8,6 +8,7 @@
 #include "config/qt/Tconfig_f.h"
 #include "config/qt/WindowPlacement.h"
 #include "guard/GuardStartUp.h"
+#include "main/PassWorker.h"
 #include "main/WindowOperator.h"
 #include "platform/platform.h"
 #include "widgets/UpDown.h"
@@ -56,6 +57,7 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
                                                               }},
                                            *m_operator, static_cast<PassProgress&>(*this));
     m_placement = std::make_unique<WindowPlacement>(*this, *m_parts->ini);
+    m_passWorker = std::make_unique<PassWorker>();
 
     connect(Debug, &QCheckBox::toggled, this, [this](bool on) { m_operator->setDebug(on); });
     connect(DetailLog, &QCheckBox::toggled, this, [this](bool on) { m_operator->setDetailLog(on); });
@@ -80,6 +82,8 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 Tmain_f::~Tmain_f() {
     savePlacement();
     Timer->stop();
+    // A running pass ends first: it uses the parts.
+    m_passWorker.reset();
     // The honeypot's threads post to this window: they end before anything they use goes.
     m_parts->end();
     m_config_f.reset();
@@ -205,15 +209,55 @@ void Tmain_f::Button1Click() {
         showConfigModal();
         return;
     }
-    reportErrors([this] { m_parts->guard->singlePass(); });
+    reportErrors([this] {
+        if (!m_passRunning)
+            m_parts->guard->passNow();
+        tickPass(true);
+    });
 }
 
 void Tmain_f::TimerTimer() {
     try {
-        m_parts->guard->TimerTimer();
+        tickPass(false);
     } catch (...) {
         reportErrorAfterTick(std::current_exception());
     }
+}
+
+void Tmain_f::tickPass(bool single) {
+    if (m_passRunning) {
+        // The pass waits for the database or the firewall: ticks pause until it ends, and the
+        // operator learns why nothing moves.
+        if (!m_passWaitTold) {
+            m_passWaitTold = true;
+            logLine(*m_operator, " - The guard pass is still running: it waits for the database or the firewall ...");
+        }
+        return;
+    }
+    if (!m_parts->guard->tick())
+        return;
+    m_passRunning = true;
+    m_passWaitTold = false;
+    GuardTimer& guard = *m_parts->guard;
+    Operator& op = *m_operator;
+    m_passWorker->start([&guard] { guard.runPass(); },
+                        [this, &op, single](std::exception_ptr error) {
+                            if (single && !error)
+                                logLine(op, " - Single pass carried out!");
+                            // After the pass's own lines, which the window takes in the same order.
+                            QMetaObject::invokeMethod(
+                                this, [this, single, error] { passEnded(single, error); }, Qt::QueuedConnection);
+                        });
+}
+
+void Tmain_f::passEnded(bool single, const std::exception_ptr& error) {
+    m_passRunning = false;
+    if (!error)
+        return;
+    if (single)
+        reportError(error);
+    else
+        reportErrorAfterTick(error);
 }
 
 void Tmain_f::reportErrorAfterTick(const std::exception_ptr& error) {

@@ -27,6 +27,7 @@ class IniFile;
 class Operator;
 class Tconfig_f;
 class UpDown;
+class PassWorker;
 class WindowOperator;
 class WindowPlacement;
 
@@ -69,6 +70,9 @@ public:
     // The configuration load with the dialog's fields shown afresh, also when it fails.
     void OstrelKonfigurieren();
     bool ConfigError() const;
+
+    // Whether a guard pass runs (on its own thread) and the window has not yet taken its end.
+    bool passRunning() const { return m_passRunning; }
 
     Settings& settings() { return m_parts->settings; }
     IniFile& ini() { return *m_parts->ini; }
@@ -123,11 +127,17 @@ private:
     void reportErrorAfterTick(const std::exception_ptr& error);
     void showReportsAfterTick();
     template <typename Work> void reportErrors(Work&& work);
+    // One tick of the pass's counter; a pass that comes due runs on the pass's own thread.
+    void tickPass(bool single);
+    void passEnded(bool single, const std::exception_ptr& error);
 
     std::unique_ptr<WindowOperator> m_operator;
     std::unique_ptr<GuardParts> m_parts;          // after the operator they log to, before what uses them
     std::unique_ptr<WindowPlacement> m_placement; // `JvFormStorage1`
     std::unique_ptr<Tconfig_f> m_config_f;
+    std::unique_ptr<PassWorker> m_passWorker; // ends (awaiting its pass) before the parts it uses
+    bool m_passRunning = false;
+    bool m_passWaitTold = false;    // the line that a pass still runs, once per pass
     QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open
     int m_pgPosition = 0;
     bool m_shownOnce = false;

@@ -18,6 +18,7 @@ using test::HttpReply;
 using test::HttpRequest;
 using test::HttpResponder;
 using test::HttpTestServer;
+using test::TestSocket;
 using Lines = std::vector<std::string>;
 
 constexpr const char* Address = "203.0.113.7";
@@ -262,6 +263,24 @@ TEST_F(AbuseReportTest, ABodyIsKeptUpToItsLimit) {
         EXPECT_TRUE(m_op.hasLine(" - Abuse Result: " + result));
         EXPECT_FALSE(m_op.hasLineContaining("Ausnahme"));
     }
+}
+
+// A client past its body limit may stop reading and keep its connection: the test server's end
+// must not wait for a reply that fills the socket's buffers (it did, in a blocked send, until an
+// outer limit killed the whole run).
+TEST_F(AbuseReportTest, TheTestServerEndsThoughAClientStopsReadingItsBody) {
+    TestSocket client;
+    {
+        HttpTestServer server(HttpReply{200, "OK", std::string(16 * 1024 * 1024, 'x'), {}});
+        client = test::connectLoopback(server.port());
+        const std::string request = "GET /r?a=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ASSERT_EQ(test::sendSome(client.get(), request.data(), request.size()), static_cast<long>(request.size()));
+        // The reply has begun: the server is writing when it is asked to end.
+        ASSERT_EQ(test::waitReadable({client.get()}, std::chrono::seconds(10)), 0);
+        char first[16];
+        ASSERT_GT(test::receiveSome(client.get(), first, sizeof first), 0);
+    } // ends here, the client still connected and reading no further
+    EXPECT_TRUE(client);
 }
 
 // Each queued report ends with the block's result line for it, in the order they were queued.

@@ -14,6 +14,7 @@
 #include "support/StepGate.h"
 #include "support/TestContext.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <gtest/gtest.h>
@@ -265,6 +266,40 @@ TEST_F(FirewallAgreementTest, AnotherGuardsBlockExtensionAndReleaseAreFollowedWi
     EXPECT_EQ(ruleLines(), (std::vector<std::string>{" - Firewall rule without block removed for IP 203.0.113.20",
                                                      " - Firewall rule without block removed for IP 203.0.113.7"}));
     EXPECT_TRUE(m_firewallOp.lines().empty());
+}
+
+// Another guard on the same tables blocks an address this guard's operator trusts: it never gets
+// a rule here, one it had goes, and the line says so once per address.
+TEST_F(FirewallAgreementTest, AnotherGuardsBlockOfAnAllowedAddressGetsNoRuleHere) {
+    test::TestContext other(&tables());
+    Firewall(other.context, "RDP-Block", "203.0.113.40", 120);
+    Firewall(other.context, "Honeypot-Block", "198.51.100.9", 120);
+    pass();
+    ASSERT_EQ(held(), (Addresses{"198.51.100.9", "203.0.113.40"}));
+
+    const std::string allowedLine = " - IP 203.0.113.40 is on the allow list - not blocked.";
+    context().settings.set(&SettingsValues::AllowList, std::string("203.0.113.32/28"));
+    op().clear();
+    pass();
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9"}));
+    EXPECT_TRUE(op().hasLine(allowedLine));
+
+    // Extended by the other guard (a counted change) and blocked anew in the range: still no rule.
+    Firewall(other.context, "Honeypot-Block", "203.0.113.40", 120);
+    Firewall(other.context, "RDP-Block", "203.0.113.41", 120);
+    op().clear();
+    pass();
+    pass();
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9"}));
+    EXPECT_FALSE(op().hasLine(allowedLine)) << "said once per address";
+    const std::vector<std::string> lines = op().lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), " - IP 203.0.113.41 is on the allow list - not blocked."), 1);
+    EXPECT_TRUE(ruleLines().empty());
+
+    // Taken off the list: the block is enforced again.
+    context().settings.set(&SettingsValues::AllowList, std::string());
+    pass();
+    EXPECT_EQ(held(), (Addresses{"198.51.100.9", "203.0.113.40", "203.0.113.41"}));
 }
 
 // A block whose end has come is no longer active, though no release took its row yet and no

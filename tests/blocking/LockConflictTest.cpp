@@ -167,11 +167,11 @@ TEST_F(LockConflictTest, AnotherGuardsReleaseWaitsForAnExtensionUnderWay) {
         std::rethrow_exception(failure);
     EXPECT_THAT(m_env->op.lines(), ElementsAre(" - already listed = several quick attempts = extended block",
                                                " - [RDP-Block] IP 203.0.113.7 - Blocktime extendet by 120 minutes!"));
-    EXPECT_EQ(tables().scalar("SELECT `revoke` BETWEEN DATE_ADD(NOW(), INTERVAL 118 MINUTE) AND DATE_ADD(NOW(), "
-                              "INTERVAL 119 MINUTE) AS value FROM " +
+    EXPECT_EQ(tables().scalar("SELECT `revoke` BETWEEN DATE_ADD(NOW(), INTERVAL 119 MINUTE) AND DATE_ADD(NOW(), "
+                              "INTERVAL 120 MINUTE) AS value FROM " +
                               tables().firewall()),
               1)
-        << "extended by 120 minutes from a minute ago";
+        << "the block had ended: extended by 120 minutes from now";
     EXPECT_THAT(addresses("SELECT IP FROM " + tables().history()), IsEmpty());
     EXPECT_THAT(otherGuard.recordingFirewall.changes(), IsEmpty());
     EXPECT_THAT(m_env->recordingFirewall.changes(),

@@ -138,20 +138,25 @@ TEST_F(PitConnect, TwoConnectionsFromOneAddressAreListedTwiceAndEachEndingRemove
     EXPECT_GE(rowsFor("203.0.113.7"), 1);
 }
 
-TEST_F(PitConnect, AFailingBlockEndsOnlyThatConnectionAndSilently) {
+// A failed block ends only its connection, with one line that names the peer and the reason.
+TEST_F(PitConnect, AFailingBlockEndsOnlyThatConnectionWithOneLine) {
     struct Case {
         std::string name;
         std::function<void(Settings&)> spoil;
+        std::string reason; // a part of the line's reason
     };
     const Case cases[] = {
         {"block time not a whole number",
-         [](Settings& s) { s.set(&SettingsValues::BlockHoneypotInterval, std::string("zwei")); }},
-        {"table missing", [](Settings& s) { s.set(&SettingsValues::SQLTBLPrefix, std::string("nosuch_")); }},
+         [](Settings& s) { s.set(&SettingsValues::BlockHoneypotInterval, std::string("zwei")); },
+         "'zwei' ist kein gültiger Integerwert"},
+        {"table missing", [](Settings& s) { s.set(&SettingsValues::SQLTBLPrefix, std::string("nosuch_")); },
+         "nosuch_firewall"},
         {"server unreachable",
          [](Settings& s) {
              s.set(&SettingsValues::SQLServer, std::string("127.0.0.1"));
              s.set(&SettingsValues::SQLPort, std::string("1"));
-         }},
+         },
+         "EDatabaseError: "},
     };
     start();
     const SettingsValues good = m_settings.snapshot();
@@ -164,7 +169,10 @@ TEST_F(PitConnect, AFailingBlockEndsOnlyThatConnectionAndSilently) {
         c.spoil(m_settings);
         connectAndWaitClosed(failing);
         ASSERT_TRUE(waitUntilIdle());
-        EXPECT_TRUE(m_op.lines().empty());
+        const std::vector<std::string> lines = m_op.lines();
+        ASSERT_EQ(lines.size(), 1u) << ::testing::PrintToString(lines);
+        EXPECT_EQ(lines[0].rfind(" - [Honeypot-Block] IP " + failing + " not blocked - ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
         EXPECT_EQ(rowsFor(failing), 0);
 
         m_settings.assign(good);

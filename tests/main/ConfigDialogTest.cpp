@@ -254,6 +254,7 @@ TEST(ConfigDialog, AnUnsavedEditIsUsedByTheNextPass) {
     window.config_f().ConfServerPort->setText(QString::number(refusing.port()));
     window.config_f().close();
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
 
     // The scan's error is logged, the release's error reaches the report: both connected to the typed port.
     EXPECT_TRUE(logMessages(window).filter(" EDatabaseError:").size() == 1)

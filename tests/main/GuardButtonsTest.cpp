@@ -96,6 +96,7 @@ TEST(GuardButtons, TimerButtonCaptionsAndBar) {
     window.TimerTimer();
     EXPECT_EQ(window.PG->value(), 40);
     window.TimerTimer();
+    ASSERT_TRUE(passEnded(window));
     EXPECT_EQ(window.PG->value(), 0) << "the pass sets the bar back";
     EXPECT_EQ(window.guard().TickCounter(), 0);
     EXPECT_TRUE(window.shown.empty());
@@ -133,6 +134,7 @@ TEST(GuardButtons, SinglePassRunsAtOnceAndClosesWithItsLine) {
     ASSERT_EQ(window.PG->value(), 10);
 
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
 
     EXPECT_TRUE(window.shown.empty());
     EXPECT_EQ(logMessages(window).last(), " - Single pass carried out!");
@@ -189,6 +191,7 @@ TEST(GuardButtons, ClosingTheWindowSendsTheReportsStillQueued) {
     ASSERT_FALSE(window.ConfigError());
 
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
     ASSERT_EQ(rig.recorder.changes().size(), 3u) << "three blocks, made while the server holds every report";
     EXPECT_EQ(logMessages(window).last(), " - Single pass carried out!");
     EXPECT_TRUE(logMessages(window).filter("Ausnahme").isEmpty());

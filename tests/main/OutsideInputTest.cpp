@@ -45,6 +45,7 @@ TEST(OutsideInput, AStartUpThatStoppedAtThePortKeepsTheSavedMark) {
 
     const std::int64_t last = appendFailedLogons(rig, {{"203.0.113.7"}, {"203.0.113.8"}});
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
     EXPECT_TRUE(logMessages(window).contains(
         " EConvertError:'' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)"));
     EXPECT_EQ(window.kinds().size(), 2u) << "the release failed on the port too";
@@ -54,6 +55,7 @@ TEST(OutsideInput, AStartUpThatStoppedAtThePortKeepsTheSavedMark) {
     window.config_f().ConfServerPort->setText(QString::fromStdString(port.substr(port.find('=') + 1)));
     window.config_f().Button1Click();
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
 
     EXPECT_FALSE(logMessages(window).filter("First run").size() > 0) << "the mark was kept, no first run";
     EXPECT_EQ(sightings(tables), 2);
@@ -73,6 +75,7 @@ TEST(OutsideInput, EventTextsCanNeitherForgeLinesNorFloodThePane) {
     const std::int64_t number = appendFailedLogons(rig, {{"bob\n" + forged, huge, "203.0.113.7"}});
 
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
 
     const QStringList lines = logMessages(window);
     const QString prefix = QString(" - RecordNumber %1: ").arg(number);
@@ -131,6 +134,7 @@ TEST(OutsideInput, AConfigIniThatCannotBeRewrittenStaysWholeAndTheLogSaysWhy) {
     if (!immutable.unavailable().empty())
         GTEST_SKIP() << immutable.unavailable();
     window.Button1Click();
+    ASSERT_TRUE(passEnded(window));
 
     EXPECT_EQ(rig.readConfig(), before);
     const QStringList told =

@@ -120,6 +120,10 @@ QStringList clearlogMessages(Tmain_f& window) {
     return paneLines(window.Clearlog->toPlainText());
 }
 
+bool passEnded(Tmain_f& window, std::chrono::milliseconds timeout) {
+    return waitUntil([&] { return !window.passRunning(); }, timeout);
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

@@ -107,5 +107,8 @@ QStringList clearlogMessages(Tmain_f& window);
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Handles what is queued for the event loop now.
 void pumpEvents();
+// Lets the event loop run until the window's guard pass (on its own thread) has ended and the
+// window has taken its end: its lines shown, its error reported.
+bool passEnded(Tmain_f& window, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 } // namespace ostrel::test

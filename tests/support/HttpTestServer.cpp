@@ -69,6 +69,12 @@ public:
     }
 
     void writeAll(const std::string& data) {
+        if (!m_ssl) {
+            // Never blocked in a send: a client that stops reading past its body limit and a
+            // server that stops must not keep this thread, or the server's end would wait on it.
+            sendAllOrStop(m_socket, m_stop, data.data(), data.size(), std::chrono::seconds(20));
+            return;
+        }
         std::size_t done = 0;
         while (done < data.size()) {
             const long sent = write(data.data() + done, data.size() - done);

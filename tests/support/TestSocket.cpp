@@ -1,5 +1,6 @@
 #include "support/TestSocket.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -9,6 +10,7 @@
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -146,6 +148,14 @@ TestSocket acceptFrom(const TestSocket& listening) {
 #endif
 }
 
+TestSocket connectLoopback(std::uint16_t port) {
+    TestSocket socket = newTcpSocket();
+    const sockaddr_in address = loopback(port);
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        fail("connect");
+    return socket;
+}
+
 std::pair<TestSocket, TestSocket> connectedPair() {
     TestSocket listening = bindLoopback();
     listenOn(listening, 1);
@@ -190,6 +200,58 @@ long sendSome(RawSocket socket, const char* data, std::size_t size) {
 #else
     return ::send(socket, data, size, MSG_NOSIGNAL);
 #endif
+}
+
+namespace {
+
+void setNonBlocking(RawSocket socket) {
+#ifdef _WIN32
+    u_long on = 1;
+    ::ioctlsocket(socket, FIONBIO, &on);
+#else
+    const int flags = ::fcntl(socket, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+#endif
+}
+
+bool sendWouldBlock() {
+#ifdef _WIN32
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+#endif
+}
+
+} // namespace
+
+bool sendAllOrStop(RawSocket socket, RawSocket stop, const char* data, std::size_t size,
+                   std::chrono::milliseconds stall) {
+    // Small pieces: a large send may stay inside the system (Wine's emulation of a blocking send
+    // is one such place) long after the peer went.
+    constexpr std::size_t Piece = 64 * 1024;
+    setNonBlocking(socket);
+    std::size_t done = 0;
+    while (done < size) {
+        PollEntry entries[2]{};
+        entries[0].fd = stop;
+        entries[0].events = POLLIN;
+        entries[1].fd = socket;
+        entries[1].events = POLLOUT;
+        if (pollSockets(entries, 2, static_cast<int>(stall.count())) <= 0)
+            return false; // the peer took nothing for the whole time, or waiting failed
+        if (entries[0].revents != 0)
+            return false;
+        if (entries[1].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;
+        const long sent = sendSome(socket, data + done, std::min(Piece, size - done));
+        if (sent < 0 && sendWouldBlock())
+            continue;
+        if (sent <= 0)
+            return false;
+        done += static_cast<std::size_t>(sent);
+    }
+    return true;
 }
 
 } // namespace ostrel::test

@@ -48,6 +48,9 @@ void listenOn(const TestSocket& socket, int queue);
 // The next waiting connection; an empty socket when accepting failed.
 TestSocket acceptFrom(const TestSocket& listening);
 
+// A TCP connection to 127.0.0.1 and `port`; raises std::runtime_error when it cannot be made.
+TestSocket connectLoopback(std::uint16_t port);
+
 // Two connected loopback sockets: a wake-up line for threads waiting on sockets (one byte
 // written to the second makes the first readable for good).
 std::pair<TestSocket, TestSocket> connectedPair();
@@ -61,5 +64,12 @@ int waitReadable(std::initializer_list<RawSocket> sockets,
 // Sending never raises SIGPIPE.
 long receiveSome(RawSocket socket, char* buffer, std::size_t size);
 long sendSome(RawSocket socket, const char* data, std::size_t size);
+
+// Sends all of `data` without ever blocking in the system's send: waits for room on the socket
+// or a byte on `stop`, and gives up when the peer has taken nothing for `stall`. A peer that stops
+// reading (a client past its body limit keeping the connection) so costs at most `stall`, and a
+// stop ends the send at once. False when not all was sent. Leaves the socket non-blocking.
+bool sendAllOrStop(RawSocket socket, RawSocket stop, const char* data, std::size_t size,
+                   std::chrono::milliseconds stall);
 
 } // namespace ostrel::test

@@ -1,0 +1,126 @@
+// The window answers while its guard pass and a honeypot block wait for a row another
+// connection holds: real widgets, the real server's row locks, real peers in a namespace.
+#include "WindowRig.h"
+#include "db/Connection.h"
+#include "platform/ChannelFileWriter.h"
+#include "support/HoneypotPeer.h"
+#include "support/NetworkNamespace.h"
+
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace ostrel::test {
+namespace {
+
+// The longest time between two turns of the window's event loop while it runs, measured by a
+// timer that asks for a turn every 5 ms.
+class EventLoopGaps {
+public:
+    EventLoopGaps() {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_clock.restart());
+            ++m_turns;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 longestMs() const { return m_longest; }
+    int turns() const { return m_turns; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+    int m_turns = 0;
+};
+
+TEST(ResponsiveWindow, PassAndHoneypotBlockWaitingOnAHeldRowLeaveTheWindowAnswering) {
+    OSTREL_REQUIRE_TEST_DB();
+    if (!NetworkNamespace::available())
+        GTEST_SKIP() << NetworkNamespace::unavailableReason();
+    // Peers come from documentation addresses, local inside the namespace; the database is
+    // reached through its unix socket.
+    NetworkNamespace net;
+    net.execChecked({"ip", "route", "add", "local", "203.0.113.0/24", "dev", "lo"});
+    TestTables tables;
+    WindowRig rig;
+    std::vector<std::string> config = goodConfig(tables);
+    config[0] = "SQLServer=localhost";
+    config.push_back("LastRecord=1");
+    rig.writeConfig(config);
+    platform::ChannelFileWriter channel(rig.eventFolder());
+    platform::NewChannelRecord record;
+    record.InsertionStrings = std::vector<std::string>{"0", "203.0.113.20"};
+    channel.append({record, record, record, record});
+    for (const char* address : {"203.0.113.7", "203.0.113.20"})
+        tables.exec("INSERT INTO " + tables.firewall() +
+                    " (`Timestamp`, `revoke`, `IP`, `Reason`, `Command`, `RQ`) VALUES (NOW(), "
+                    "DATE_ADD(NOW(), INTERVAL 1 HOUR), '" +
+                    address + "', ' - Counter: 1 - RDP-Block', 'netsh', 'RDP-Block')");
+
+    TestWindow& window = rig.start();
+    ASSERT_FALSE(window.ConfigError());
+    const std::uint16_t port = net.run(freeHoneypotPort);
+    net.run([&] { window.pit().start(port); });
+
+    // Another guard's transaction holds every active row: both blocks below wait for it.
+    Connection holder = tables.connect();
+    holder.execute("START TRANSACTION");
+    holder.execute("SELECT * FROM " + tables.firewall() + " FOR UPDATE");
+    const auto lockWaits = [&] {
+        return tables.scalar("SELECT COUNT(*) AS value FROM information_schema.INNODB_TRX WHERE trx_state = "
+                             "'LOCK WAIT'");
+    };
+
+    const HoneypotPeer peer = net.run([&] { return HoneypotPeer("203.0.113.7", "203.0.113.1", port); });
+    ASSERT_TRUE(waitUntil([&] { return window.tarpit->count() == 1; }));
+    window.Button1Click();
+    ASSERT_TRUE(window.passRunning());
+    ASSERT_TRUE(waitUntil([&] { return lockWaits() >= 1; }, std::chrono::seconds(30)))
+        << "neither block reached the held rows";
+
+    // Now the window is asked for everything while both still wait.
+    EventLoopGaps gaps;
+    ASSERT_FALSE(waitUntil([&] { return !window.passRunning(); }, std::chrono::milliseconds(500)));
+    window.repaint();
+    window.TimerTimer();
+    window.TimerTimer();
+    window.tarpit->setCurrentRow(0);
+    window.Button2->click(); // Kick
+    EXPECT_TRUE(peer.waitClosed(std::chrono::seconds(10))) << "Kick cut the waiting peer";
+    EXPECT_EQ(window.tarpit->count(), 0);
+    ASSERT_FALSE(waitUntil([&] { return !window.passRunning(); }, std::chrono::milliseconds(500)));
+    EXPECT_TRUE(window.passRunning()) << "the pass still waits";
+    EXPECT_GE(lockWaits(), 1);
+    const QStringList waiting = logMessages(window);
+    EXPECT_EQ(
+        waiting.filter(" - The guard pass is still running: it waits for the database or the firewall ...").size(), 1)
+        << waiting.join('\n').toStdString();
+    EXPECT_TRUE(waiting.filter("[RDP-Block]").isEmpty());
+    EXPECT_GT(gaps.turns(), 10);
+    // The figure, for the record; the test asserts what the loop did, not how fast.
+    std::printf("longest turn of the event loop while both waited: %lld ms (%d turns)\n",
+                static_cast<long long>(gaps.longestMs()), gaps.turns());
+
+    holder.execute("ROLLBACK");
+    ASSERT_TRUE(passEnded(window));
+    ASSERT_TRUE(waitUntil([&] {
+        return !logMessages(window).filter(" - [Honeypot-Block] IP 203.0.113.7 - Blocktime extendet by").isEmpty();
+    }));
+    const QStringList lines = logMessages(window);
+    EXPECT_FALSE(lines.filter(" - [RDP-Block] IP 203.0.113.20 - Blocktime extendet by").isEmpty())
+        << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains(" - Single pass carried out!"));
+    EXPECT_TRUE(window.shown.empty());
+    net.run([&] { window.pit().stop(std::to_string(port)); });
+}
+
+} // namespace
+} // namespace ostrel::test
