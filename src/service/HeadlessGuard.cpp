@@ -48,6 +48,8 @@ void HeadlessGuard::startUp() {
     }
     if (m_parts.load->ConfigError())
         throw Error(m_parts.load->connectionError());
+    if (!m_parts.guard->claimChannel())
+        throw Error("The event log is guarded by " + m_parts.guard->holder() + " on this machine already");
 }
 
 void HeadlessGuard::startHoneypot(int port) {
@@ -62,8 +64,9 @@ void HeadlessGuard::tick() {
     }
 }
 
-void HeadlessGuard::singlePass() {
+std::optional<std::string> HeadlessGuard::singlePass() {
     m_parts.guard->singlePass();
+    return m_parts.guard->lastScanError();
 }
 
 void HeadlessGuard::reportError(const std::exception_ptr& error) {
