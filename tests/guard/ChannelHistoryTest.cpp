@@ -43,7 +43,7 @@ protected:
     // A record written as a foreign writer may have left it: the number as given.
     void writeRecord(std::int64_t number, bool counted = true) {
         const std::string address = "2001:db8::" + std::to_string(m_generation) + ":" + std::to_string(m_written++);
-        std::ofstream(channel.source.file(), std::ios::app)
+        std::ofstream(channel.source.file(), std::ios::app | std::ios::binary)
             << R"({"RecordNumber":)" << number << R"(,"EventCode":140,"InsertionStrings":[")" << address << "\"]}\n";
         if (counted && number > 0 && number < 1000000000)
             m_expected[address] = 1;

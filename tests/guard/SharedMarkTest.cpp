@@ -51,7 +51,7 @@ protected:
     // numbered from `number` + 1 on.
     static void startNumbersAt(test::TestChannel& channel, std::int64_t number) {
         std::filesystem::create_directories(channel.source.file().parent_path());
-        std::ofstream(channel.source.file(), std::ios::app)
+        std::ofstream(channel.source.file(), std::ios::app | std::ios::binary)
             << R"({"RecordNumber":)" << number << R"(,"EventCode":140,"InsertionStrings":["198.51.100.250"]})"
             << "\n";
     }
