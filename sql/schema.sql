@@ -58,6 +58,9 @@ CREATE TABLE IF NOT EXISTS lastrecord (
     `Machine` VARCHAR(255) NOT NULL DEFAULT '',
     `Channel` VARCHAR(255) NOT NULL,
     `RecordNumber` BIGINT NOT NULL,
+    -- tells the record at RecordNumber from another one numbered alike after the channel was
+    -- replaced; empty when the mark is no record read
+    `Fingerprint` VARCHAR(64) NOT NULL DEFAULT '',
     PRIMARY KEY (`Machine`, `Channel`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ostrel {
 namespace {
@@ -48,6 +49,30 @@ void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std:
                         cutForLog(element, EventlogScan::LoggedElementCharacters));
         address = element;
     }
+}
+
+// What tells one record from another with the same number: a channel that was replaced by one
+// numbered from 1 again holds, at the mark's number, a record other than the one read there.
+std::string fingerprintOf(const platform::EventRecord& record) {
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a, 64 bits
+    auto add = [&hash](const std::string& text) {
+        for (const unsigned char c : text) {
+            hash ^= c;
+            hash *= 1099511628211ull;
+        }
+        hash ^= 0xFF; // keeps ["ab"] and ["a", "b"] apart
+        hash *= 1099511628211ull;
+    };
+    add(std::to_string(record.RecordNumber));
+    for (const auto* elements : {&record.Data, &record.InsertionStrings}) {
+        add(*elements ? std::to_string((*elements)->size()) : "null");
+        if (*elements)
+            for (const std::string& element : **elements)
+                add(element);
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
 }
 
 // The server's number for a column the statement names that the table lacks.
@@ -105,7 +130,7 @@ std::string EventlogScan::markCondition() const {
 std::optional<std::int64_t> EventlogScan::storedMark() {
     ResultSet row;
     try {
-        row = m_connection.execute("SELECT RecordNumber FROM " + m_tables.lastrecord + markCondition());
+        row = m_connection.execute("SELECT RecordNumber, Fingerprint FROM " + m_tables.lastrecord + markCondition());
     } catch (const EDatabaseError&) {
         // Without the mark a store whose reply is lost would be made twice: refuse to scan.
         if (m_connection.errorNumber() == Connection::NoSuchTable)
@@ -114,12 +139,14 @@ std::optional<std::int64_t> EventlogScan::storedMark() {
                                  "whose sightings are stored, so that none is stored twice.");
         if (m_connection.errorNumber() == NoSuchColumn)
             throw EDatabaseError("The table " + m_tables.lastrecord +
-                                 " has no column Machine: upgrade it as the README says. It keeps one mark per "
+                                 " lacks the columns Machine and Fingerprint: upgrade it as the README says. "
+                                 "It keeps one mark per "
                                  "machine, so that guards sharing a prefix never move each other's marks.");
         throw;
     }
     if (row.eof())
         return adoptOldLayoutMark();
+    m_storedFingerprint = row.text("Fingerprint");
     return row.integer("RecordNumber");
 }
 
@@ -133,9 +160,10 @@ std::optional<std::int64_t> EventlogScan::adoptOldLayoutMark() {
         ";\nSELECT ROW_COUNT() AS n;");
     if (taken.eof() || taken.integer("n") == 0)
         return std::nullopt;
-    ResultSet row = m_connection.execute("SELECT RecordNumber FROM " + m_tables.lastrecord + markCondition());
+    ResultSet row = m_connection.execute("SELECT RecordNumber, Fingerprint FROM " + m_tables.lastrecord + markCondition());
     if (row.eof())
         return std::nullopt;
+    m_storedFingerprint = row.text("Fingerprint");
     const std::int64_t mark = row.integer("RecordNumber");
     logLine(m_context.op, " - The mark " + std::to_string(mark) + " stored before marks were kept per machine is " +
                               "now this machine's (" + m_machine + ").");
@@ -156,13 +184,13 @@ void EventlogScan::setLastRecord(const std::string& value) {
     m_context.ini.WriteString("LastRecord", value);
 }
 
-void EventlogScan::storeMark(std::int64_t recordNumber) {
+void EventlogScan::storeMark(std::int64_t recordNumber, const std::string& fingerprint) {
     const std::string number = std::to_string(recordNumber);
     if (!m_storedMark) {
         try {
-            m_connection.execute("INSERT INTO " + m_tables.lastrecord + " (`Machine`, `Channel`, `RecordNumber`) VALUES (" +
+            m_connection.execute("INSERT INTO " + m_tables.lastrecord + " (`Machine`, `Channel`, `RecordNumber`, `Fingerprint`) VALUES (" +
                                  m_connection.quote(m_machine) + ", " + m_connection.quote(platform::RdpChannel) +
-                                 ", " + number + ")");
+                                 ", " + number + ", " + m_connection.quote(fingerprint) + ")");
         } catch (const EDatabaseError&) {
             if (m_connection.errorNumber() == DuplicateKey) // another guard stored first
                 throw EDatabaseError("The mark of " + m_machine +
@@ -172,7 +200,7 @@ void EventlogScan::storeMark(std::int64_t recordNumber) {
         }
     } else {
         ResultSet moved = m_connection.execute("UPDATE " + m_tables.lastrecord + " SET RecordNumber = " + number +
-                                               markCondition() + " AND RecordNumber = " +
+                                               ", Fingerprint = " + m_connection.quote(fingerprint) + markCondition() + " AND RecordNumber = " +
                                                std::to_string(*m_storedMark) + ";\nSELECT ROW_COUNT() AS n;");
         if (moved.eof() || moved.integer("n") != 1)
             throw EDatabaseError("The mark of " + m_machine + " moved from " + std::to_string(*m_storedMark) +
@@ -183,8 +211,28 @@ void EventlogScan::storeMark(std::int64_t recordNumber) {
 }
 
 void EventlogScan::chooseMark(platform::EventSource& source, std::vector<platform::EventRecord>& records) {
-    records = source.recordsAbove(m_mark);
-    if (!records.empty() || m_mark <= 0)
+    if (m_mark <= 0) {
+        records = source.recordsAbove(m_mark);
+        return;
+    }
+    // The record at the mark tells whether the channel is still the one read there.
+    if (m_storedMark && *m_storedMark == m_mark && !m_storedFingerprint.empty()) {
+        const std::optional<platform::EventRecord> atMark = source.recordAt(m_mark);
+        records = source.recordsAbove(m_mark);
+        if (atMark && fingerprintOf(*atMark) != m_storedFingerprint) {
+            startOver(records.empty() ? m_mark : records.front().RecordNumber,
+                      "its record " + std::to_string(m_mark) + " is not the one read there", records, source);
+            return;
+        }
+        if (!atMark && !records.empty()) {
+            startOver(records.front().RecordNumber, "its record " + std::to_string(m_mark) + " is gone", records,
+                      source);
+            return;
+        }
+    } else {
+        records = source.recordsAbove(m_mark);
+    }
+    if (!records.empty())
         return;
     const std::optional<std::int64_t> newestPresent = source.newestRecordNumber();
     if (!newestPresent || *newestPresent >= m_mark)
@@ -202,9 +250,14 @@ void EventlogScan::chooseMark(platform::EventSource& source, std::vector<platfor
         records = source.recordsAbove(m_mark);
         return;
     }
+    startOver(newest, "below the mark " + std::to_string(m_mark), records, source);
+}
+
+void EventlogScan::startOver(std::int64_t newest, const std::string& why,
+                             std::vector<platform::EventRecord>& records, platform::EventSource& source) {
     // Cleared, or a new channel: every record it holds came after the mark.
-    logLine(m_context.op, " - The event log started again: its newest record is " + std::to_string(newest) +
-                              ", below the mark " + std::to_string(m_mark) + ". It is read from its start.");
+    logLine(m_context.op, " - The event log started again: its newest record is " + std::to_string(newest) + ", " +
+                              why + ". It is read from its start.");
     m_mark = 0;
     records = source.recordsAbove(0);
     // No failed logon among them: the mark still follows the channel, so that its next record counts.
@@ -219,8 +272,10 @@ void EventlogScan::read(platform::EventSource& source) {
     for (const platform::EventRecord& record : records) {
         std::string address;
         // The source yields the newest record first.
-        if (m_recordsRead == 0)
+        if (m_recordsRead == 0) {
             m_newestRecord = record.RecordNumber;
+            m_newestFingerprint = fingerprintOf(record);
+        }
         ++m_recordsRead;
         if (record.Data)
             logElements(op, record.RecordNumber, *record.Data, address);
@@ -236,7 +291,7 @@ void EventlogScan::read(platform::EventSource& source) {
 
 void EventlogScan::concludeFirstRun() {
     if (m_newestRecord)
-        storeMark(*m_newestRecord);
+        storeMark(*m_newestRecord, m_newestFingerprint);
     moveLastRecord();
     logLine(m_context.op, " - First run - the last recordnumber in Windowslog: " +
                               m_context.settings.get(&SettingsValues::LastRecord));
@@ -256,7 +311,7 @@ void EventlogScan::store() {
     SqlTransaction transaction(m_connection);
     for (const std::string& chunk : joinInChunks(rows))
         m_connection.execute("INSERT INTO " + m_tables.merkliste + " (`IP`, `Zeitstempel`) VALUES " + chunk + ";");
-    storeMark(*m_newestRecord);
+    storeMark(*m_newestRecord, m_newestFingerprint);
     transaction.commit();
     moveLastRecord();
 }

@@ -63,7 +63,9 @@ private:
     void catchUpWith(std::int64_t stored);
     // Moves the stored mark to `recordNumber`, only if it still holds what this scan read:
     // another guard that stored the same records meanwhile makes this store fail whole.
-    void storeMark(std::int64_t recordNumber);
+    void storeMark(std::int64_t recordNumber, const std::string& fingerprint);
+    void startOver(std::int64_t newest, const std::string& why, std::vector<platform::EventRecord>& records,
+                   platform::EventSource& source);
     void setLastRecord(const std::string& value);
     void moveLastRecord();
     // The statements that delete the sightings of these addresses (as stored).
@@ -77,6 +79,8 @@ private:
     std::string m_recordnumber;
     std::optional<std::int64_t> m_fileMark;   // nullopt: LastRecord is no whole number
     std::optional<std::int64_t> m_storedMark; // as read at the start: what storeMark compares with
+    std::string m_storedFingerprint;          // of the record at the stored mark, when it was one read
+    std::string m_newestFingerprint;
     std::int64_t m_mark = 0;
     bool m_firstRun = false;
     std::size_t m_recordsRead = 0;

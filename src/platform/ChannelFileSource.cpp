@@ -72,6 +72,15 @@ std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumb
     return records;
 }
 
+std::optional<EventRecord> ChannelFileSource::recordAt(std::int64_t recordNumber) {
+    const std::size_t skipped = m_skipped;
+    std::vector<EventRecord> records = recordsAbove(recordNumber - 1);
+    m_skipped = skipped;
+    if (records.empty() || records.back().RecordNumber != recordNumber)
+        return std::nullopt;
+    return std::move(records.back());
+}
+
 std::optional<std::int64_t> ChannelFileSource::newestRecordNumber() {
     ChannelFile file;
     SystemError error;

@@ -10,4 +10,11 @@ std::optional<std::int64_t> EventSource::newestRecordNumber() {
     return records.front().RecordNumber;
 }
 
+std::optional<EventRecord> EventSource::recordAt(std::int64_t recordNumber) {
+    std::vector<EventRecord> records = recordsAbove(recordNumber - 1);
+    if (records.empty() || records.back().RecordNumber != recordNumber)
+        return std::nullopt;
+    return std::move(records.back());
+}
+
 } // namespace ostrel::platform

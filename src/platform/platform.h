@@ -44,6 +44,9 @@ public:
     // channel that was cleared or started its numbers again (its newest record lies below a
     // mark) from one that merely has nothing new. By default the newest record above 0.
     virtual std::optional<std::int64_t> newestRecordNumber();
+    // The record numbered `recordNumber` with the source's event code, nullopt when the channel
+    // holds none. Leaves skippedLines() as the last recordsAbove() call left it.
+    virtual std::optional<EventRecord> recordAt(std::int64_t recordNumber);
 };
 
 // The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
@@ -62,6 +65,7 @@ public:
     // the records around it are read all the same.
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
     std::optional<std::int64_t> newestRecordNumber() override;
+    std::optional<EventRecord> recordAt(std::int64_t recordNumber) override;
     // Lines skipped as unparsable or too long by the last call.
     std::size_t skippedLines() const override { return m_skipped; }
     const std::filesystem::path& file() const { return m_file; }

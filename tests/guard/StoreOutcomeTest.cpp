@@ -155,7 +155,8 @@ TEST_F(StoreOutcomeTest, WithoutItsTableTheScanStopsWithAClearErrorAndLosesNothi
 
     tables().exec("CREATE TABLE " + tables().lastrecord() +
                   " (`Machine` VARCHAR(255) NOT NULL DEFAULT '', `Channel` VARCHAR(255) NOT NULL,"
-                  " `RecordNumber` BIGINT NOT NULL, PRIMARY KEY (`Machine`, `Channel`))");
+                  " `RecordNumber` BIGINT NOT NULL, `Fingerprint` VARCHAR(64) NOT NULL DEFAULT '',"
+                  " PRIMARY KEY (`Machine`, `Channel`))");
     timer.singlePass();
     EXPECT_EQ(sightings(), 3);
     EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_last));
