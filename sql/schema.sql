@@ -50,14 +50,22 @@ CREATE TABLE IF NOT EXISTS firewall_history (
     KEY `timestamp` (`Timestamp`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
--- The newest event record whose sightings are stored, one row per event channel. The scan
--- writes it in the same transaction as those sightings and reads it before it asks the event
--- log for new records, so a store whose reply was lost (or whose LastRecord never reached
--- Config.ini) is neither lost nor made twice. Without this table the scan stops with an error.
+-- The newest event record whose sightings are stored, one row per machine and event channel:
+-- every server has its own event log and its own record numbers, so guards that share a prefix
+-- each keep their own mark. The scan writes it in the same transaction as those sightings, only
+-- if it still holds what the scan read (so two guards never store one record twice), and reads
+-- it before it asks the event log for new records, so a store whose reply was lost (or whose
+-- LastRecord never reached Config.ini) is neither lost nor made twice. Without this table the
+-- scan stops with an error. A row with an empty Machine is one from before marks were kept per
+-- machine: the first guard that finds it takes it over.
 CREATE TABLE IF NOT EXISTS lastrecord (
+    `Machine` VARCHAR(255) NOT NULL DEFAULT '',
     `Channel` VARCHAR(255) NOT NULL,
     `RecordNumber` BIGINT NOT NULL,
-    PRIMARY KEY (`Channel`)
+    -- tells the record at RecordNumber from another one numbered alike after the channel was
+    -- replaced; empty when the mark is no record read
+    `Fingerprint` VARCHAR(64) NOT NULL DEFAULT '',
+    PRIMARY KEY (`Machine`, `Channel`)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
 -- The number of changes to the active blocks, one row (ID 1) per table prefix. Every block,

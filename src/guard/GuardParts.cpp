@@ -17,6 +17,7 @@ GuardParts::GuardParts(Wiring wiring, Operator& op, PassProgress& progress) {
     context = std::make_unique<OperationContext>(OperationContext{settings, *ini, op, *firewall, *abuseReport});
     eventSource = std::move(wiring.eventSource);
     guard = std::make_unique<GuardTimer>(*context, *eventSource, progress);
+    guard->claimChannelAt(platform::channelClaimFile(wiring.eventChannelFolder));
     load = std::make_unique<ConfigurationLoad>(settings, *ini, op, wiring.eventChannelFolder,
                                                std::move(wiring.showDialog));
     pit = std::make_unique<Pit>(*context, std::move(wiring.adapterAddress));

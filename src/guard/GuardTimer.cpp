@@ -32,6 +32,32 @@ std::string oleErrorLine(const EOleException& error) {
 GuardTimer::GuardTimer(OperationContext& context, platform::EventSource& source, PassProgress& progress)
     : m_context(context), m_source(source), m_progress(progress) {}
 
+GuardTimer::~GuardTimer() = default;
+
+void GuardTimer::claimChannelAt(std::filesystem::path claimFile) {
+    m_claimFile = std::move(claimFile);
+    m_claim.reset();
+}
+
+bool GuardTimer::claimChannel() {
+    if (m_claimFile.empty() || m_claim)
+        return true;
+    std::string holder;
+    m_claim = platform::ChannelClaim::tryTake(m_claimFile, holder);
+    if (m_claim) {
+        if (!m_holder.empty())
+            logLine(m_context.op, " - The event log is guarded here again: the other guard (" + m_holder + ") is gone.");
+        m_holder.clear();
+        return true;
+    }
+    // Said once, not at every pass: this guard goes on with what it may still do.
+    if (holder != m_holder)
+        logLine(m_context.op, " - The event log is guarded by " + holder +
+                                  " on this machine already: this guard does not read it.");
+    m_holder = holder;
+    return false;
+}
+
 std::int32_t GuardTimer::interval() const {
     return StrToInt(m_context.settings.get(&SettingsValues::Time));
 }
@@ -61,7 +87,10 @@ void GuardTimer::runPass() {
 }
 
 void GuardTimer::runScan() {
+    m_lastScanError.reset();
     try {
+        if (!claimChannel())
+            return;
         std::exception_ptr scanError;
         {
             [[maybe_unused]] const platform::ComScope com;
@@ -79,9 +108,11 @@ void GuardTimer::runScan() {
         if (scanError)
             std::rethrow_exception(scanError);
     } catch (const EOleException& error) {
-        logLine(m_context.op, oleErrorLine(error));
+        m_lastScanError = oleErrorLine(error);
+        logLine(m_context.op, *m_lastScanError);
     } catch (const std::exception& error) {
-        logLine(m_context.op, std::string(" ") + errorTypeName(error) + ":" + error.what());
+        m_lastScanError = std::string(" ") + errorTypeName(error) + ":" + error.what();
+        logLine(m_context.op, *m_lastScanError);
     }
 }
 

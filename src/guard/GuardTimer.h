@@ -3,12 +3,17 @@
 #include "common/OperationContext.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace ostrel {
 
 namespace platform {
 class EventSource;
-}
+class ChannelClaim;
+} // namespace platform
 
 // The progress bar `PG` as the pass drives it (minimum 0, step 10).
 class PassProgress {
@@ -26,6 +31,17 @@ public:
     static constexpr std::int32_t IntervalCeiling = 120;
 
     GuardTimer(OperationContext& context, platform::EventSource& source, PassProgress& progress);
+    ~GuardTimer();
+
+    // From now on a pass scans only while this guard holds the machine's claim to the channel
+    // (the lock of `claimFile`): a second guard of the machine on the same channel does not scan,
+    // says once which process holds it, and takes over when that one is gone. Without a claim
+    // file every pass scans.
+    void claimChannelAt(std::filesystem::path claimFile);
+    // Takes the claim unless it is held already; false when another guard holds it, with
+    // holder() naming it. Raises EInOutError when the claim file cannot be used.
+    bool claimChannel();
+    const std::string& holder() const { return m_holder; }
 
     // One tick: counts, steps the bar, and runs a pass when one is due: the scan, the release and
     // the reconcile of the firewall with the active blocks. The scan's errors are logged here; an
@@ -43,6 +59,9 @@ public:
     // The timer button started the timer: the bar's maximum becomes interval × 10.
     void timerStarted();
 
+    // The line the last pass logged for its scan's error, nullopt when the scan completed.
+    const std::optional<std::string>& lastScanError() const { return m_lastScanError; }
+
     std::int32_t TickCounter() const { return m_tickCounter; }
     void setTickCounter(std::int32_t value) { m_tickCounter = value; }
 
@@ -54,6 +73,10 @@ private:
     platform::EventSource& m_source;
     PassProgress& m_progress;
     std::int32_t m_tickCounter = 0;
+    std::optional<std::string> m_lastScanError;
+    std::filesystem::path m_claimFile;
+    std::unique_ptr<platform::ChannelClaim> m_claim;
+    std::string m_holder;
 };
 
 } // namespace ostrel

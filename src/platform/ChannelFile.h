@@ -42,6 +42,9 @@ public:
     bool openForAppending(const std::filesystem::path& file, SystemError& error);
     // Waits for and takes an exclusive lock of the whole file, held until it is closed.
     bool lockExclusive(SystemError& error);
+    // Takes the same lock without waiting: false with `busy` set when another open file holds it
+    // (in this process or any other), false with `busy` clear when the call failed.
+    bool tryLockExclusive(bool& busy, SystemError& error);
 
     std::optional<std::uint64_t> size(SystemError& error) const;
     // Reads up to `length` bytes from `offset` on: the number read, 0 past the end.

@@ -13,6 +13,13 @@ bool isBlank(std::string_view line) {
     return std::all_of(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c) != 0; });
 }
 
+// Record numbers start at 1 and grow line by line; one that does not fall when read backwards was
+// written out of order (by hand, or by a broken writer), and taking it would end the read early
+// or move the mark past every record to come.
+bool fitsBefore(std::int64_t number, std::optional<std::int64_t> after) {
+    return number > 0 && (!after || number < *after);
+}
+
 } // namespace
 
 ChannelFileSource::ChannelFileSource(std::filesystem::path folder, std::string channel, int eventCode)
@@ -45,16 +52,17 @@ std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumb
 
     std::vector<EventRecord> records;
     ReverseLineReader reader(file, *size, m_file, ReverseLineReader::DefaultBlockSize, MaxLineBytes);
+    std::optional<std::int64_t> after; // the number of the record after this line, read before it
     while (const auto line = reader.previousLine()) {
         if (isBlank(*line))
             continue;
         auto record = parseChannelRecordLine(*line);
-        if (!record) {
+        if (!record || !fitsBefore(record->RecordNumber, after)) {
             ++m_skipped;
             continue;
         }
-        // Numbers grow through the file, so the first one at or below the mark ends what is new,
-        // also when the channel started its numbers again below the mark.
+        after = record->RecordNumber;
+        // Numbers grow through the file, so the first one at or below the mark ends what is new.
         if (record->RecordNumber <= recordNumber)
             break;
         if (record->EventCode == m_eventCode)
@@ -62,6 +70,36 @@ std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumb
     }
     m_skipped += reader.longLinesSkipped();
     return records;
+}
+
+std::optional<EventRecord> ChannelFileSource::recordAt(std::int64_t recordNumber) {
+    const std::size_t skipped = m_skipped;
+    std::vector<EventRecord> records = recordsAbove(recordNumber - 1);
+    m_skipped = skipped;
+    if (records.empty() || records.back().RecordNumber != recordNumber)
+        return std::nullopt;
+    return std::move(records.back());
+}
+
+std::optional<std::int64_t> ChannelFileSource::newestRecordNumber() {
+    ChannelFile file;
+    SystemError error;
+    if (!file.openForReading(m_file, error)) {
+        if (error.notFound)
+            return std::nullopt;
+        throw channelFileError("open", m_file, error);
+    }
+    const auto size = file.size(error);
+    if (!size)
+        throw channelFileError("read", m_file, error);
+    ReverseLineReader reader(file, *size, m_file, ReverseLineReader::DefaultBlockSize, MaxLineBytes);
+    while (const auto line = reader.previousLine()) {
+        if (isBlank(*line))
+            continue;
+        if (const auto record = parseChannelRecordLine(*line); record && fitsBefore(record->RecordNumber, std::nullopt))
+            return record->RecordNumber;
+    }
+    return std::nullopt;
 }
 
 } // namespace ostrel::platform

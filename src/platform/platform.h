@@ -41,6 +41,13 @@ public:
     virtual std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) = 0;
     // Entries the last call passed over because they could not be read as records.
     virtual std::size_t skippedLines() const { return 0; }
+    // The highest record number the channel holds now, nullopt for an empty channel. Tells a
+    // channel that was cleared or started its numbers again (its newest record lies below a
+    // mark) from one that merely has nothing new. By default the newest record above 0.
+    virtual std::optional<std::int64_t> newestRecordNumber();
+    // The record numbered `recordNumber` with the source's event code, nullopt when the channel
+    // holds none. Leaves skippedLines() as the last recordsAbove() call left it.
+    virtual std::optional<EventRecord> recordAt(std::int64_t recordNumber);
 };
 
 // The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
@@ -54,7 +61,12 @@ public:
 
     ChannelFileSource(std::filesystem::path folder, std::string channel = RdpChannel,
                       int eventCode = FailedLogonEventCode);
+    // A record whose number does not fall from line to line towards the start (0 or less, or not
+    // below the one after it) is out of order: skipped and counted like an unreadable line, and
+    // the records around it are read all the same.
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
+    std::optional<std::int64_t> newestRecordNumber() override;
+    std::optional<EventRecord> recordAt(std::int64_t recordNumber) override;
     // Lines skipped as unparsable or too long by the last call.
     std::size_t skippedLines() const override { return m_skipped; }
     const std::filesystem::path& file() const { return m_file; }
@@ -65,6 +77,35 @@ private:
     std::filesystem::path m_file;
     int m_eventCode;
     std::size_t m_skipped = 0;
+};
+
+// The file whose lock says that one guard of this machine reads the event channel (the channel
+// file's folder holds it where the channel is a file; on Windows a folder of the machine's own).
+std::filesystem::path channelClaimFile(const std::filesystem::path& channelFolder);
+
+// The machine's own name (its host name), under which its guard keeps its mark.
+std::string machineName();
+
+// The id of the running process, as the system's process list shows it.
+std::uint32_t currentProcessId();
+
+// One guard's machine-wide claim to read an event channel, held for as long as the object lives:
+// a second guard of the machine (another process, or another claim in this one) that reads the
+// same channel gets no claim and learns who holds it, so no failed logon is read by two guards.
+// The lock goes with the process, however it ends.
+class ChannelClaim {
+public:
+    // The claim, or nullptr with `holder` saying which process holds it. Raises EInOutError when
+    // the claim file cannot be opened or locked.
+    static std::unique_ptr<ChannelClaim> tryTake(const std::filesystem::path& file, std::string& holder);
+    ~ChannelClaim();
+    ChannelClaim(const ChannelClaim&) = delete;
+    ChannelClaim& operator=(const ChannelClaim&) = delete;
+
+private:
+    ChannelClaim() = default;
+    struct Held;
+    std::unique_ptr<Held> m_held;
 };
 
 // The default channel folder: "Eventlog" next to the executable.

@@ -78,6 +78,8 @@ void HeadlessGuard::startUp() {
     }
     if (m_parts.load->ConfigError())
         throw Error(m_parts.load->connectionError());
+    if (!m_parts.guard->claimChannel())
+        throw Error("The event log is guarded by " + m_parts.guard->holder() + " on this machine already");
     m_started = true;
     logLine(m_operator, startLine());
 }
@@ -95,8 +97,9 @@ void HeadlessGuard::tick() {
     }
 }
 
-void HeadlessGuard::singlePass() {
+std::optional<std::string> HeadlessGuard::singlePass() {
     m_parts.guard->singlePass();
+    return m_parts.guard->lastScanError();
 }
 
 void HeadlessGuard::reportError(const std::exception_ptr& error) {

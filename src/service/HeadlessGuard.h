@@ -27,15 +27,17 @@ public:
     // What the window does when it is first shown (load, start-up connection, banner, the
     // firewall made to hold every active block again). A configuration that the window would
     // refuse to guard with (a missing value, no database) raises Error saying why, as does a
-    // conversion error of the load.
+    // conversion error of the load. So does another guard of this machine that reads the same
+    // event channel: two services (or the service and the window) never read one channel.
     void startUp();
     // Starts the honeypot on `port`; ESocketError when it cannot listen.
     void startHoneypot(int port);
     // One second of the window's running timer; an error that escapes it is reported, and the
     // next tick starts afresh.
     void tick();
-    // The window's "Single pass"; errors that escape it are raised.
-    void singlePass();
+    // The window's "Single pass"; errors that escape it are raised. Returns the line its scan
+    // logged for an error, nullopt when the pass completed.
+    std::optional<std::string> singlePass();
 
 private:
     // The window's progress bar has no counterpart here.

@@ -33,7 +33,11 @@ int runService(const ServiceOptions& options, StopRequest& stop, std::ostream& o
         guard.emplace(options, out, errors);
         guard->startUp();
         if (options.once) {
-            guard->singlePass();
+            // A pass whose scan failed read nothing it should have: a cron job must learn of it.
+            if (const std::optional<std::string> failure = guard->singlePass()) {
+                errors << "rdp-ostrel-service: the pass did not complete:" << *failure << std::endl;
+                return 1;
+            }
             return 0;
         }
         if (options.honeypotPort)

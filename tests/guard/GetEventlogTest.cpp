@@ -235,17 +235,15 @@ TEST_F(GetEventlogTest, DebugLogsAndMovesTheMarkButStoresAndBlocksNothing) {
     EXPECT_THAT(firewallChanges(), IsEmpty());
 }
 
-TEST_F(GetEventlogTest, LastRecordThatIsNoNumberFailsBeforeTheSourceIsAsked) {
+TEST_F(GetEventlogTest, LastRecordThatIsNoNumberWithoutAStoredMarkIsAFirstRun) {
     ScriptedSource source;
     source.records = {{5, std::nullopt, std::vector<std::string>{"203.0.113.7"}}};
-    try {
-        GetEventlog(ctx().context, source, "12a");
-        FAIL() << "no error";
-    } catch (const EConvertError& error) {
-        EXPECT_STREQ(error.what(), "'12a' ist kein gültiger Integerwert");
-    }
-    EXPECT_EQ(source.calls, 0);
-    EXPECT_THAT(op().lines(), IsEmpty());
+    GetEventlog(ctx().context, source, "12a");
+    EXPECT_THAT(op().lines(),
+                ElementsAre(" - LastRecord \"12a\" is no whole number and no mark is stored: this pass is a first run.",
+                            " - RecordNumber 5: 203.0.113.7", " - First run - the last recordnumber in Windowslog: 5"));
+    EXPECT_THAT(sightingsByAddress(), IsEmpty());
+    EXPECT_EQ(lastRecordOnDisk(), "5");
 }
 
 // The event log through WMI yields its records in an order of its own; the mark is the highest
@@ -377,26 +375,6 @@ TEST_F(GetEventlogTest, OverlongAddressIsCutToTheColumnAndDoesNotStopTheScan) {
 
     EXPECT_EQ(sightingsByAddress(), (Sightings{{std::string(255, 'a'), 1}, {"203.0.113.7", 1}}));
     EXPECT_EQ(lastRecord(), std::to_string(last));
-}
-
-TEST_F(GetEventlogTest, ChannelThatStartedAgainIsSilentUntilItPassesTheMark) {
-    std::vector<std::string> earlier(5, "198.51.100.1");
-    setLastRecord(std::to_string(channel.appendFailedLogons(earlier)));
-    std::filesystem::remove(channel.writer.file());
-    channel.appendFailedLogons({"203.0.113.7", "203.0.113.7"});
-
-    scan();
-
-    EXPECT_THAT(op().lines(), IsEmpty());
-    EXPECT_THAT(sightingsByAddress(), IsEmpty());
-    EXPECT_EQ(lastRecord(), "5");
-
-    channel.appendFailedLogons({"203.0.113.9", "203.0.113.9", "203.0.113.9", "203.0.113.8"});
-    scan();
-
-    EXPECT_THAT(op().lines(), ElementsAre(" - RecordNumber 6: 203.0.113.8"));
-    EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.8", 1}}));
-    EXPECT_EQ(lastRecord(), "6");
 }
 
 TEST_F(GetEventlogTest, StoreIsAllOrNothingSoAFailedScanIsReadAgainWhole) {

@@ -208,13 +208,16 @@ TEST_F(GuardTimerTest, ScanErrorsBecomeOneLineAndThePassGoesOn) {
     EXPECT_EQ(historyRows(), 1);
 }
 
-TEST_F(GuardTimerTest, LastRecordThatIsNoNumberIsLoggedAsAConversionError) {
+// A mark that is no number stopped every pass for good; it is reported and repaired instead.
+TEST_F(GuardTimerTest, LastRecordThatIsNoNumberIsReportedAndRepaired) {
     setLastRecord("x");
     GuardTimer timer(ctx().context, channel.source, progress);
     timer.singlePass();
     EXPECT_THAT(op().lines(),
-                ElementsAre(" EConvertError:'x' ist kein gültiger Integerwert", " - Single pass carried out!"));
-    EXPECT_EQ(lastRecordOnDisk(), "x");
+                ElementsAre(" - LastRecord \"x\" is no whole number and no mark is stored: this pass is a first run.",
+                            " - First run - the last recordnumber in Windowslog: 0", " - Single pass carried out!"));
+    EXPECT_FALSE(timer.lastScanError());
+    EXPECT_EQ(lastRecordOnDisk(), "0");
 }
 
 TEST_F(GuardTimerTest, DatabaseFailingInTheMiddleOfAScanLosesAndDoublesNothing) {

@@ -154,7 +154,9 @@ TEST_F(StoreOutcomeTest, WithoutItsTableTheScanStopsWithAClearErrorAndLosesNothi
     EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_mark));
 
     tables().exec("CREATE TABLE " + tables().lastrecord() +
-                  " (`Channel` VARCHAR(255) NOT NULL PRIMARY KEY, `RecordNumber` BIGINT NOT NULL)");
+                  " (`Machine` VARCHAR(255) NOT NULL DEFAULT '', `Channel` VARCHAR(255) NOT NULL,"
+                  " `RecordNumber` BIGINT NOT NULL, `Fingerprint` VARCHAR(64) NOT NULL DEFAULT '',"
+                  " PRIMARY KEY (`Machine`, `Channel`))");
     timer.singlePass();
     EXPECT_EQ(sightings(), 3);
     EXPECT_EQ(lastRecordOnDisk(), std::to_string(m_last));

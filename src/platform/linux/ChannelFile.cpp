@@ -73,6 +73,19 @@ bool ChannelFile::lockExclusive(SystemError& error) {
     return true;
 }
 
+bool ChannelFile::tryLockExclusive(bool& busy, SystemError& error) {
+    busy = false;
+    while (::flock(fdOf(m_handle), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            busy = true;
+            return false;
+        }
+        if (errno != EINTR)
+            return failed(error);
+    }
+    return true;
+}
+
 std::optional<std::uint64_t> ChannelFile::size(SystemError& error) const {
     struct stat status {};
     if (::fstat(fdOf(m_handle), &status) != 0) {

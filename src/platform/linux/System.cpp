@@ -3,6 +3,8 @@
 #include "platform/platform.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <ifaddrs.h>
 #include <memory>
 #include <net/if.h>
@@ -34,6 +36,24 @@ std::filesystem::path eventlogFolder() {
 
 std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path& channelFolder) {
     return std::make_unique<ChannelFileSource>(channelFolder);
+}
+
+std::filesystem::path channelClaimFile(const std::filesystem::path& channelFolder) {
+    // Beside the channel file: whoever reads that file shares the one claim.
+    std::filesystem::path file = ChannelFileSource::fileFor(channelFolder, RdpChannel);
+    file += ".guard";
+    return file;
+}
+
+std::string machineName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        throw EInOutError(std::string("Cannot read the machine's name: ") + std::strerror(errno));
+    return name;
+}
+
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
 }
 
 bool probeEventChannel(const std::filesystem::path& folder) {

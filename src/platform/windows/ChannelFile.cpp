@@ -75,6 +75,16 @@ bool ChannelFile::lockExclusive(SystemError& error) {
     return true;
 }
 
+bool ChannelFile::tryLockExclusive(bool& busy, SystemError& error) {
+    busy = false;
+    OVERLAPPED range = at(LockOffset);
+    if (::LockFileEx(handleOf(m_handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range))
+        return true;
+    const DWORD code = ::GetLastError();
+    busy = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+    return busy ? false : failed(error, code);
+}
+
 std::optional<std::uint64_t> ChannelFile::size(SystemError& error) const {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(handleOf(m_handle), &size)) {

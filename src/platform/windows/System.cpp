@@ -2,9 +2,11 @@
 #include "platform/Addresses.h"
 #include "platform/platform.h"
 #include "platform/windows/SystemErrors.h"
+#include "platform/windows/WideText.h"
 #include "platform/windows/WindowsApi.h"
 #include "platform/windows/WmiEventSource.h"
 
+#include <cstdlib>
 #include <iphlpapi.h>
 #include <memory>
 #include <vector>
@@ -71,6 +73,26 @@ std::filesystem::path eventlogFolder() {
 
 std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path&) {
     return std::make_unique<WmiEventSource>();
+}
+
+std::filesystem::path channelClaimFile(const std::filesystem::path&) {
+    // The event log is the machine's, so is the claim: a folder every account of the machine
+    // reaches, the service's and the operator's alike.
+    const wchar_t* programData = ::_wgetenv(L"ProgramData");
+    const std::filesystem::path folder = programData ? std::filesystem::path(programData) : executableFolder();
+    return folder / "RDP-Ostrel" / "RdpCoreTS-Operational.guard";
+}
+
+std::string machineName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &length))
+        throw EInOutError(failureText("Cannot read the machine's name", ::GetLastError()));
+    return toUtf8(std::wstring(name, length));
+}
+
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(::GetCurrentProcessId());
 }
 
 std::string AdapterIPAddress() {
