@@ -18,6 +18,13 @@
 namespace ostrel {
 namespace {
 
+// The highest record number among records in whatever order their source gave them.
+std::int64_t newestOf(const std::vector<platform::EventRecord>& records) {
+    return std::max_element(records.begin(), records.end(), [](const auto& a, const auto& b) {
+               return a.RecordNumber < b.RecordNumber;
+           })->RecordNumber;
+}
+
 // Width of the watch list's `IP` column. A longer text would make the store of the whole scan
 // fail on every pass and so stop the guard for good; no address comes near it.
 constexpr std::size_t WatchListAddressWidth = 255;
@@ -221,12 +228,12 @@ void EventlogScan::chooseMark(platform::EventSource& source, std::vector<platfor
         const std::optional<platform::EventRecord> atMark = source.recordAt(m_mark);
         records = source.recordsAbove(m_mark);
         if (atMark && fingerprintOf(*atMark) != m_storedFingerprint) {
-            startOver(records.empty() ? m_mark : records.front().RecordNumber,
+            startOver(records.empty() ? m_mark : newestOf(records),
                       "its record " + std::to_string(m_mark) + " is not the one read there", records, source);
             return;
         }
         if (!atMark && !records.empty()) {
-            startOver(records.front().RecordNumber, "its record " + std::to_string(m_mark) + " is gone", records,
+            startOver(newestOf(records), "its record " + std::to_string(m_mark) + " is gone", records,
                       source);
             return;
         }

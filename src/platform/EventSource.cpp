@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <algorithm>
+
 namespace ostrel::platform {
 
 std::optional<std::int64_t> EventSource::newestRecordNumber() {
@@ -11,10 +13,13 @@ std::optional<std::int64_t> EventSource::newestRecordNumber() {
 }
 
 std::optional<EventRecord> EventSource::recordAt(std::int64_t recordNumber) {
+    // Sources promise no order (the event log's query has no ORDER BY): look for the number.
     std::vector<EventRecord> records = recordsAbove(recordNumber - 1);
-    if (records.empty() || records.back().RecordNumber != recordNumber)
+    const auto found = std::find_if(records.begin(), records.end(),
+                                    [&](const EventRecord& record) { return record.RecordNumber == recordNumber; });
+    if (found == records.end())
         return std::nullopt;
-    return std::move(records.back());
+    return std::move(*found);
 }
 
 } // namespace ostrel::platform

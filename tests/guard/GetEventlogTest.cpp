@@ -259,8 +259,9 @@ TEST_F(GetEventlogTest, TheMarkIsTheHighestRecordNumberWhateverOrderTheSourceAns
     EXPECT_EQ(lastRecord(), "9");
     EXPECT_EQ(lastRecordOnDisk(), "9");
 
-    source.records = {failedLogon(10, "203.0.113.10"), failedLogon(11, "203.0.113.11"),
-                      failedLogon(12, "203.0.113.12")};
+    source.records = {failedLogon(7, "203.0.113.7"),   failedLogon(9, "203.0.113.9"),
+                      failedLogon(8, "203.0.113.8"),   failedLogon(10, "203.0.113.10"),
+                      failedLogon(12, "203.0.113.12"), failedLogon(11, "203.0.113.11")};
     GetEventlog(ctx().context, source, lastRecord());
     EXPECT_EQ(source.askedAbove, 9);
     EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.10", 1}, {"203.0.113.11", 1}, {"203.0.113.12", 1}}));

@@ -9,6 +9,7 @@
 #include "support/TestContext.h"
 #include "support/TestDatabase.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <gtest/gtest.h>
@@ -46,7 +47,10 @@ public:
         askedAbove = recordNumber;
         if (failure)
             std::rethrow_exception(failure);
-        return records;
+        std::vector<platform::EventRecord> above;
+        std::copy_if(records.begin(), records.end(), std::back_inserter(above),
+                     [&](const platform::EventRecord& record) { return record.RecordNumber > recordNumber; });
+        return above;
     }
     // The channel as empty unless the test says where it stands, so no call asks for it.
     std::optional<std::int64_t> newestRecordNumber() override { return newest; }
