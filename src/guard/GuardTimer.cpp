@@ -82,6 +82,11 @@ void GuardTimer::singlePass() {
     logLine(m_context.op, " - Single pass carried out!");
 }
 
+void GuardTimer::passNow() {
+    m_tickCounter = IntervalCeiling - 1;
+    TimerTimer();
+}
+
 void GuardTimer::timerStarted() {
     m_progress.setMaximum(wrapped(std::int64_t{interval()} * 10));
 }

@@ -33,6 +33,9 @@ public:
     void TimerTimer();
     // One pass at once (TickCounter := interval + 1, then a tick), then " - Single pass carried out!".
     void singlePass();
+    // A pass at once, as a tick that finds one due (without the single pass's line): new records
+    // that a watch of the source has seen are handled now instead of at the next due tick.
+    void passNow();
     // The timer button started the timer: the bar's maximum becomes interval × 10.
     void timerStarted();
 

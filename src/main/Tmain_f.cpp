@@ -48,8 +48,7 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 
     m_operator = std::make_unique<WindowOperator>(*this, *Log, *Clearlog, *tarpit);
     m_parts = std::make_unique<GuardParts>(GuardParts::Wiring{setup.configFile, setup.eventChannelFolder,
-                                                              platform::makeEventSource(setup.eventChannelFolder),
-                                                              setup.makeFirewall, setup.adapterAddress,
+                                                              nullptr, std::nullopt, setup.makeFirewall, setup.adapterAddress,
                                                               [this] {
                                                                   m_config_f->refreshFromSettings();
                                                                   m_config_f->showNonModal();
@@ -79,6 +78,7 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 
 Tmain_f::~Tmain_f() {
     savePlacement();
+    m_watch.reset(); // its thread posts to this window
     Timer->stop();
     // The honeypot's threads post to this window: they end before anything they use goes.
     m_parts->end();
@@ -146,12 +146,38 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { startUpGuard(*m_parts->load, *m_parts->context); });
+    reportErrors([this] { startUpGuard(*m_parts->load, *m_parts->context, *m_parts->eventSource); });
+    followEventSource();
 }
 
 void Tmain_f::OstrelKonfigurieren() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
+    Finally follow([this] { followEventSource(); }); // a Save may have chosen another source
     m_parts->load->OstrelKonfigurieren();
+}
+
+void Tmain_f::followEventSource() {
+    m_watch.reset();
+    try {
+        m_watch = m_parts->eventSource->watch([this] {
+            if (!m_watchPassQueued.exchange(true))
+                QMetaObject::invokeMethod(this, &Tmain_f::watchedRecordsArrived, Qt::QueuedConnection);
+        });
+    } catch (const std::exception& error) {
+        // The timer still finds every record; the line says why they come later.
+        logLine(*m_operator, std::string(" - New records are found at the timer's passes only: ") + error.what());
+    }
+}
+
+void Tmain_f::watchedRecordsArrived() {
+    m_watchPassQueued = false;
+    if (!Timer->isActive())
+        return;
+    try {
+        m_parts->guard->passNow();
+    } catch (...) {
+        reportErrorAfterTick(std::current_exception());
+    }
 }
 
 void Tmain_f::savePlacement() {

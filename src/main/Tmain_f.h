@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -28,6 +29,9 @@ class Operator;
 class Tconfig_f;
 class UpDown;
 class WindowOperator;
+namespace platform {
+class SourceWatch;
+}
 class WindowPlacement;
 
 // The operator window `main_f`. It owns the long-lived parts of the guard (GuardParts) and the
@@ -122,12 +126,20 @@ private:
     void reportError(const std::exception_ptr& error);
     void reportErrorAfterTick(const std::exception_ptr& error);
     void showReportsAfterTick();
+    // Watches the event source chosen now, so that new records start a pass at once.
+    void followEventSource();
+    // On the window's thread: a pass as a tick would run it, while the timer runs.
+    void watchedRecordsArrived();
     template <typename Work> void reportErrors(Work&& work);
 
     std::unique_ptr<WindowOperator> m_operator;
     std::unique_ptr<GuardParts> m_parts;          // after the operator they log to, before what uses them
     std::unique_ptr<WindowPlacement> m_placement; // `JvFormStorage1`
     std::unique_ptr<Tconfig_f> m_config_f;
+    std::unique_ptr<platform::SourceWatch> m_watch;
+    // A pass the watch asked for waits in the event queue: further changes add none, so a
+    // burst of lines makes at most one pass wait behind the one running.
+    std::atomic<bool> m_watchPassQueued{false};
     QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open
     int m_pgPosition = 0;
     bool m_shownOnce = false;

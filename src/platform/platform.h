@@ -32,6 +32,17 @@ struct EventRecord {
     std::optional<std::vector<std::string>> InsertionStrings;
 };
 
+// Told of new records while it lives; ends its watching when it goes.
+class SourceWatch {
+public:
+    virtual ~SourceWatch() = default;
+};
+
+// Calls `onChange` from a thread of its own soon after `file` was written, also when the file was
+// cut in place, renamed away or created anew (its folder is watched, not the file), for as long
+// as the watch lives. nullptr where the platform has no such watch; EOSError when it cannot watch.
+std::unique_ptr<SourceWatch> watchFile(const std::filesystem::path& file, std::function<void()> onChange);
+
 // Records of one channel with one event code above a record number, newest first.
 class EventSource {
 public:
@@ -40,6 +51,11 @@ public:
     virtual std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) = 0;
     // Entries the last call passed over because they could not be read as records.
     virtual std::size_t skippedLines() const { return 0; }
+    // What the source reads, for the start-up lines ("the xrdp log /var/log/xrdp-sesman.log").
+    virtual std::string description() const { return "the event log"; }
+    // Calls `onChange` from a thread of its own soon after new records may have arrived, for as
+    // long as the watch lives; nullptr where the source cannot tell (the timer alone finds them).
+    virtual std::unique_ptr<SourceWatch> watch(std::function<void()> /*onChange*/) { return nullptr; }
 };
 
 // The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
@@ -56,6 +72,8 @@ public:
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
     // Lines skipped as unparsable or too long by the last call.
     std::size_t skippedLines() const override { return m_skipped; }
+    std::string description() const override;
+    std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override;
     const std::filesystem::path& file() const { return m_file; }
 
     static std::filesystem::path fileFor(const std::filesystem::path& folder, const std::string& channel);

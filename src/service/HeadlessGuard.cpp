@@ -20,12 +20,14 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
-// A channel folder named on the command line is read as such everywhere; otherwise the platform's
-// own event log (on Windows: WMI).
-std::unique_ptr<platform::EventSource> eventSourceFor(const ServiceOptions& options) {
+// A source named on the command line wins over the setting; a channel folder named alone is read
+// as such everywhere.
+std::optional<std::string> eventSourceChoiceOf(const ServiceOptions& options) {
+    if (options.source)
+        return options.source;
     if (options.eventlogGiven)
-        return std::make_unique<platform::ChannelFileSource>(options.eventlog);
-    return platform::makeEventSource(options.eventlog);
+        return "channel";
+    return std::nullopt;
 }
 
 } // namespace
@@ -33,7 +35,7 @@ std::unique_ptr<platform::EventSource> eventSourceFor(const ServiceOptions& opti
 HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream& errors)
     : m_errors(errors), m_operator(out, options.debug, options.detailLog),
       // Without a dialog to show, a missing value is told by startUp() instead.
-      m_parts({options.configFile, options.eventlog, eventSourceFor(options),
+      m_parts({options.configFile, options.eventlog, nullptr, eventSourceChoiceOf(options),
                [](Operator& op) { return platform::makeFirewallCommand(op); }, &platform::AdapterIPAddress, nullptr},
               m_operator, *this) {
     if (options.interval)
@@ -41,7 +43,7 @@ HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, s
 }
 
 void HeadlessGuard::startUp() {
-    startUpGuard(*m_parts.load, *m_parts.context);
+    startUpGuard(*m_parts.load, *m_parts.context, *m_parts.eventSource);
     if (!m_parts.load->missingKeys().empty()) {
         throw Error("Incorrect configuration: " + joined(m_parts.load->missingKeys()) + " missing in " +
                     m_parts.ini->path().string() + " (placeholders written; put the real values there)");
@@ -52,6 +54,24 @@ void HeadlessGuard::startUp() {
 
 void HeadlessGuard::startHoneypot(int port) {
     m_parts.pit->start(port);
+}
+
+void HeadlessGuard::watchSource(std::function<void()> onChange) {
+    try {
+        m_watch = m_parts.eventSource->watch(std::move(onChange));
+        if (m_watch)
+            logLine(m_operator, " - New records in " + m_parts.eventSource->description() + " start a pass at once.");
+    } catch (const std::exception& error) {
+        logLine(m_operator, std::string(" - New records are found at the timer's passes only: ") + error.what());
+    }
+}
+
+void HeadlessGuard::passNow() {
+    try {
+        m_parts.guard->passNow();
+    } catch (...) {
+        reportError(std::current_exception());
+    }
 }
 
 void HeadlessGuard::tick() {

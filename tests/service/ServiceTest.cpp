@@ -2,6 +2,7 @@
 // namespace of the test's own, against the real database server and real nftables.
 #include "ServiceFixture.h"
 #include "config/ConfigurationLoad.h"
+#include "platform/platform.h"
 #include "support/TcpProbe.h"
 
 #include <algorithm>
@@ -43,6 +44,10 @@ TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
                                               " - Database connection established.",
                                               Rule,
                                               Beta,
+                                              " - Failed logons are read from the channel file " +
+                                                  platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel)
+                                                      .string() +
+                                                  ".",
                                               " - RecordNumber 4: 203.0.113.7",
                                               " - RecordNumber 3: 198.51.100.9",
                                               " - RecordNumber 2: 203.0.113.7",
@@ -115,14 +120,17 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
         std::string reason;                             // on standard error
         std::string lastMessage;                        // the last line on standard output
     };
+    // The start-up's last line, after the banner, names the source it would read.
+    const std::string sourceLine = " - Failed logons are read from the channel file " +
+                                   platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel).string() + ".";
     const Case cases[] = {
         {"no settings file", std::nullopt,
          "rdp-ostrel-service: Incorrect configuration: SQLServer, SQLPort, SQLDatabase, SQLUsername, SQLPasswort "
          "missing in " +
              configFile().string(),
-         Beta},
+         sourceLine},
         {"wrong password", wrongPassword, "rdp-ostrel-service: Database connection failed: Access denied for user",
-         Beta},
+         sourceLine},
         {"empty port",
          std::vector<std::string>{"SQLServer=localhost", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"},
          "rdp-ostrel-service: '' ist kein gültiger Integerwert.\n", " - Loading config ... "},
@@ -202,6 +210,7 @@ TEST_F(Service, CommandLineMistakesExitWithStatusTwoAndSayWhat) {
         {{"--honeypot", "3299"}, "--honeypot takes a whole number from 3300 to 3400, not '3299'"},
         {{"--config", ""}, "--config needs a path, not an empty text"},
         {{"--once=yes"}, "--once takes no value"},
+        {{"--source", "syslog"}, "--source takes eventlog, channel, or xrdp[:PATH], not 'syslog'"},
         {{"--once", "--honeypot", "3389"}, "--once runs a single pass and ends; it takes no --honeypot"},
     };
     for (const auto& [options, message] : cases) {
@@ -216,7 +225,7 @@ TEST_F(Service, CommandLineMistakesExitWithStatusTwoAndSayWhat) {
 TEST_F(Service, HelpExplainsEveryOption) {
     const auto outcome = runToEnd({"--help"});
     ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
-    for (const char* option : {"--config FILE", "--eventlog DIR", "--interval SECONDS", "--honeypot PORT", "--once",
+    for (const char* option : {"--config FILE", "--eventlog DIR", "--source SOURCE", "--interval SECONDS", "--honeypot PORT", "--once",
                                "--debug", "--detail-log", "--help"})
         EXPECT_NE(outcome.output.find("  " + std::string(option) + " "), std::string::npos) << option;
     EXPECT_FALSE(std::filesystem::exists(configFile()));
