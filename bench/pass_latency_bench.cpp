@@ -13,8 +13,8 @@
 #include "support/TestDatabase.h"
 
 #include <algorithm>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -106,18 +106,18 @@ Figures measure(Source& source, const test::TempFolder& folder, const test::Netw
     source.seed();
     {
         std::ofstream config(folder / "Config.ini", std::ios::binary);
-        for (const std::string& line :
-             std::vector<std::string>{"[RDPOstrel]", "SQLServer=localhost", "SQLPort=" + std::to_string(server.port),
-              "SQLDatabase=" + server.database, "SQLUsername=" + server.user, "SQLPasswort=" + server.password,
-              "SQLTBLPrefix=" + tables.prefix(), "SQLTBLPrefixHistory=" + tables.historyPrefix(), "Report=FALSE",
-              std::string("LastRecord=0")})
+        for (const std::string& line : std::vector<std::string>{
+                 "[RDPOstrel]", "SQLServer=localhost", "SQLPort=" + std::to_string(server.port),
+                 "SQLDatabase=" + server.database, "SQLUsername=" + server.user, "SQLPasswort=" + server.password,
+                 "SQLTBLPrefix=" + tables.prefix(), "SQLTBLPrefixHistory=" + tables.historyPrefix(), "Report=FALSE",
+                 std::string("LastRecord=0")})
             config << line << "\r\n";
     }
     const std::filesystem::path output = folder / "service.out";
-    const std::string command = "exec ip netns exec " + guarded.name() + " env LC_ALL=C MYSQL_UNIX_PORT=" +
-                                server.socket + " " + OSTREL_SERVICE_PROGRAM + " --config " +
-                                (folder / "Config.ini").string() + " --eventlog " + (folder / "Eventlog").string() +
-                                " --source " + source.option() + " >" + output.string() + " 2>&1";
+    const std::string command =
+        "exec ip netns exec " + guarded.name() + " env LC_ALL=C MYSQL_UNIX_PORT=" + server.socket + " " +
+        OSTREL_SERVICE_PROGRAM + " --config " + (folder / "Config.ini").string() + " --eventlog " +
+        (folder / "Eventlog").string() + " --source " + source.option() + " >" + output.string() + " 2>&1";
     platform::ChildProcess service({"sh", "-c", command});
     Figures figures;
     // The first pass (at the fifth tick) learns where the source stands.
@@ -153,8 +153,8 @@ Figures measure(Source& source, const test::TempFolder& folder, const test::Netw
     service.wait();
     if (!drops.empty()) {
         std::sort(drops.begin(), drops.end());
-        figures.median = drops.size() % 2 ? drops[drops.size() / 2]
-                                          : (drops[drops.size() / 2 - 1] + drops[drops.size() / 2]) / 2;
+        figures.median =
+            drops.size() % 2 ? drops[drops.size() / 2] : (drops[drops.size() / 2 - 1] + drops[drops.size() / 2]) / 2;
         figures.maximum = drops.back();
     }
     return figures;
@@ -176,8 +176,7 @@ int main() {
         const Figures figures = measure(source, folder, guarded);
         std::printf("  %-13s median %.3f s (target <= %.1f s), maximum %.3f s (target <= %.1f s)%s\n", source.name(),
                     figures.median, MedianTargetSeconds, figures.maximum, MaximumTargetSeconds,
-                    figures.missed ? ("  " + std::to_string(figures.missed) + " not dropped within 10 s").c_str()
-                                   : "");
+                    figures.missed ? ("  " + std::to_string(figures.missed) + " not dropped within 10 s").c_str() : "");
     }
     return 0;
 }

@@ -47,8 +47,8 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
     createMenu();
 
     m_operator = std::make_unique<WindowOperator>(*this, *Log, *Clearlog, *tarpit);
-    m_parts = std::make_unique<GuardParts>(GuardParts::Wiring{setup.configFile, setup.eventChannelFolder,
-                                                              nullptr, std::nullopt, setup.makeFirewall, setup.adapterAddress,
+    m_parts = std::make_unique<GuardParts>(GuardParts::Wiring{setup.configFile, setup.eventChannelFolder, nullptr,
+                                                              std::nullopt, setup.makeFirewall, setup.adapterAddress,
                                                               [this] {
                                                                   m_config_f->refreshFromSettings();
                                                                   m_config_f->showNonModal();

@@ -109,7 +109,8 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
         } else if (name == "--source") {
             std::string value = reader.value();
             if (!platform::parseEventSourceChoice(value) || value.empty())
-                throw UsageError("--source takes " + std::string(platform::EventSourceChoices) + ", not '" + value + "'");
+                throw UsageError("--source takes " + std::string(platform::EventSourceChoices) + ", not '" + value +
+                                 "'");
             options.source = std::move(value);
         } else if (name == "--interval")
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
@@ -159,7 +160,8 @@ std::string serviceUsage() {
     return "Usage: rdp-ostrel-service [options]\n"
            "Guards this machine without a window: a guard pass every interval (new failed logons\n"
            "counted, repeat offenders blocked), the release of expired blocks after each pass, and\n"
-           "on request the honeypot. New lines in a watched log start a pass at once. Log lines go to standard output, one line each, with the date\n"
+           "on request the honeypot. New lines in a watched log start a pass at once. Log lines go to standard output, "
+           "one line each, with the date\n"
            "and time; lines of the release pane begin with \"[Clearlog] \". SIGTERM or SIGINT end it\n"
            "in order: honeypot connections awaited, firewall changes applied, Config.ini saved.\n"
            "\n"

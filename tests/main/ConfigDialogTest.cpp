@@ -133,13 +133,12 @@ TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
     dialog.Button1Click();
 
     EXPECT_EQ(configLines(rig.readConfig()),
-              (std::vector<std::string>{"[RDPOstrel]", "SQLServer=db.example", "SQLPort=3310", "SQLDatabase=guard",
-                                        "SQLUsername=watcher", "SQLPasswort=s3cret", "SQLTBLPrefix=a_",
-                                        "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE", "BlockInvalidUserCount=3",
-                                        "BlockInvalidUserInterval=2000", "BlockHoneypotInterval=60",
-                                        "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key",
-                                        "Report=FALSE", "AllowList=198.51.100.7, 2001:db8::/32",
-                                        "EventSource=xrdp:/srv/xrdp/xrdp-sesman.log", ""}));
+              (std::vector<std::string>{
+                  "[RDPOstrel]", "SQLServer=db.example", "SQLPort=3310", "SQLDatabase=guard", "SQLUsername=watcher",
+                  "SQLPasswort=s3cret", "SQLTBLPrefix=a_", "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE",
+                  "BlockInvalidUserCount=3", "BlockInvalidUserInterval=2000", "BlockHoneypotInterval=60",
+                  "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key", "Report=FALSE",
+                  "AllowList=198.51.100.7, 2001:db8::/32", "EventSource=xrdp:/srv/xrdp/xrdp-sesman.log", ""}));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(window.ConfigError());
     EXPECT_EQ(logMessages(window).count(" - Loading config ... "), 2) << "the load ran again";

@@ -40,8 +40,8 @@ TEST(SourceWatch, NewRecordsStartAPassOnTheWindowsThreadOnlyWhileTheTimerRuns) {
     window.BTN_TimerClick();
     ASSERT_TRUE(window.Timer->isActive());
     const std::int64_t whileRunning = appendFailedLogon(rig, "203.0.113.8");
-    EXPECT_TRUE(waitUntil([&] { return logHas(window, QString(" - RecordNumber %1: 203.0.113.8").arg(whileRunning)); },
-                          60s))
+    EXPECT_TRUE(
+        waitUntil([&] { return logHas(window, QString(" - RecordNumber %1: 203.0.113.8").arg(whileRunning)); }, 60s))
         << logMessages(window).join("\n").toStdString();
     EXPECT_TRUE(logHas(window, QString(" - RecordNumber %1: 203.0.113.7").arg(whileStopped)))
         << "the record that came while the timer stood is read by the first pass after";

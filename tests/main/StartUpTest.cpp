@@ -19,9 +19,9 @@ const QString Beta = ConfigurationLoad::BannerBeta;
 
 // The start-up's line after the banner: where the window reads failed logons.
 QString sourceLine(const WindowRig& rig) {
-    return QString::fromStdString(" - Failed logons are read from the channel file " +
-                                  platform::ChannelFileSource::fileFor(rig.eventFolder(), platform::RdpChannel).string() +
-                                  ".");
+    return QString::fromStdString(
+        " - Failed logons are read from the channel file " +
+        platform::ChannelFileSource::fileFor(rig.eventFolder(), platform::RdpChannel).string() + ".");
 }
 
 TEST(StartUp, WithoutFileWritesPlaceholdersAndShowsTheDialog) {
@@ -52,8 +52,8 @@ TEST(StartUp, WithPlaceholdersTheConnectionFails) {
     TestWindow& window = rig.start();
     EXPECT_TRUE(window.ConfigError());
     EXPECT_FALSE(window.config_f().isVisible());
-    EXPECT_EQ(logMessages(window),
-              (QStringList{Loading, RegistryOk, Loaded, " - Database connection FAILED!.", Rule, Beta, sourceLine(rig)}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection FAILED!.", Rule,
+                                                Beta, sourceLine(rig)}));
     EXPECT_EQ(window.config_f().ConfServer->text(), "SQL SERVER");
 }
 
@@ -66,8 +66,8 @@ TEST(StartUp, WithAGoodConfigurationTheConnectionIsEstablished) {
 
     EXPECT_FALSE(window.ConfigError());
     EXPECT_FALSE(window.config_f().isVisible());
-    EXPECT_EQ(logMessages(window),
-              (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.", Rule, Beta, sourceLine(rig)}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.",
+                                                Rule, Beta, sourceLine(rig)}));
     EXPECT_EQ(window.config_f().tbl_prefix->text().toStdString(), tables.prefix());
 }
 
@@ -89,9 +89,9 @@ TEST(StartUp, WithAGoodConfigurationTheFirewallGetsTheActiveBlocksBack) {
 
     EXPECT_EQ(rig.recorder.changes(),
               (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
-    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.",
-                                                Rule, Beta, sourceLine(rig),
-                                                " - Firewall rule restored for IP 203.0.113.7"}));
+    EXPECT_EQ(logMessages(window),
+              (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.", Rule, Beta,
+                           sourceLine(rig), " - Firewall rule restored for IP 203.0.113.7"}));
     EXPECT_TRUE(window.shown.empty());
 }
 

@@ -1,4 +1,5 @@
 #include "platform/EventSourceChoice.h"
+
 #include "platform/XrdpLogSource.h"
 
 #include <gtest/gtest.h>

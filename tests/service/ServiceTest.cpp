@@ -37,23 +37,22 @@ TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
     ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
     EXPECT_EQ(outcome.errors, "");
     // What the window's Log shows after its start-up and a click on "Single pass".
-    EXPECT_EQ(messagesOf(outcome.output), (std::vector<std::string>{
-                                              " - Loading config ... ",
-                                              " - Registry OK.",
-                                              " - Config loaded.",
-                                              " - Database connection established.",
-                                              Rule,
-                                              Beta,
-                                              " - Failed logons are read from the channel file " +
-                                                  platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel)
-                                                      .string() +
-                                                  ".",
-                                              " - RecordNumber 4: 203.0.113.7",
-                                              " - RecordNumber 3: 198.51.100.9",
-                                              " - RecordNumber 2: 203.0.113.7",
-                                              " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
-                                              " - Single pass carried out!",
-                                          }))
+    EXPECT_EQ(messagesOf(outcome.output),
+              (std::vector<std::string>{
+                  " - Loading config ... ",
+                  " - Registry OK.",
+                  " - Config loaded.",
+                  " - Database connection established.",
+                  Rule,
+                  Beta,
+                  " - Failed logons are read from the channel file " +
+                      platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel).string() + ".",
+                  " - RecordNumber 4: 203.0.113.7",
+                  " - RecordNumber 3: 198.51.100.9",
+                  " - RecordNumber 2: 203.0.113.7",
+                  " - [RDP-Block] IP 203.0.113.7 is blocked for 120 minutes!",
+                  " - Single pass carried out!",
+              }))
         << outcome.output;
     EXPECT_EQ(blockedInFirewall(), (std::map<std::string, std::string>{{"203.0.113.7", "Autoblock_203.0.113.7"}}));
     EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall() + " WHERE IP = \"203.0.113.7\""), 1);
@@ -122,7 +121,8 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
     };
     // The start-up's last line, after the banner, names the source it would read.
     const std::string sourceLine = " - Failed logons are read from the channel file " +
-                                   platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel).string() + ".";
+                                   platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel).string() +
+                                   ".";
     const Case cases[] = {
         {"no settings file", std::nullopt,
          "rdp-ostrel-service: Incorrect configuration: SQLServer, SQLPort, SQLDatabase, SQLUsername, SQLPasswort "
@@ -225,8 +225,8 @@ TEST_F(Service, CommandLineMistakesExitWithStatusTwoAndSayWhat) {
 TEST_F(Service, HelpExplainsEveryOption) {
     const auto outcome = runToEnd({"--help"});
     ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
-    for (const char* option : {"--config FILE", "--eventlog DIR", "--source SOURCE", "--interval SECONDS", "--honeypot PORT", "--once",
-                               "--debug", "--detail-log", "--help"})
+    for (const char* option : {"--config FILE", "--eventlog DIR", "--source SOURCE", "--interval SECONDS",
+                               "--honeypot PORT", "--once", "--debug", "--detail-log", "--help"})
         EXPECT_NE(outcome.output.find("  " + std::string(option) + " "), std::string::npos) << option;
     EXPECT_FALSE(std::filesystem::exists(configFile()));
 }

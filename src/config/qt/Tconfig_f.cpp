@@ -211,8 +211,8 @@ QWidget* Tconfig_f::buildBlockingGroup() {
     EventSource->setEditable(true); // another xrdp log is typed as xrdp:<path>
     EventSource->setInsertPolicy(QComboBox::NoInsert);
     EventSource->addItems({"eventlog", "channel", QString("xrdp:") + platform::DefaultXrdpLog});
-    EventSource->lineEdit()->setPlaceholderText(QString("empty: the platform's own (") +
-                                                 platform::EventSourceChoices + ")");
+    EventSource->lineEdit()->setPlaceholderText(QString("empty: the platform's own (") + platform::EventSourceChoices +
+                                                ")");
     connect(EventSource->lineEdit(), &QLineEdit::textChanged, this,
             [this](const QString& text) { m_settings.set(&SettingsValues::EventSource, text.toStdString()); });
     m_texts.push_back({EventSource->lineEdit(), &SettingsValues::EventSource});

@@ -13,8 +13,8 @@ namespace ostrel::platform {
 namespace {
 
 // What happens to a file in its folder when it is written, cut, rotated or created again.
-constexpr std::uint32_t FolderEvents =
-    IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::uint32_t FolderEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM |
+                                       IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 // How often a folder that does not exist (yet) is looked for again.
 constexpr int RetryMilliseconds = 1000;
 

@@ -87,7 +87,8 @@ void writeXrdpLogPosition(const std::filesystem::path& file, const XrdpLogPositi
         out << text.str();
         out.flush();
         if (!out)
-            throw channelFileError("write", temporary, SystemError{static_cast<std::uint32_t>(errno), std::strerror(errno)});
+            throw channelFileError("write", temporary,
+                                   SystemError{static_cast<std::uint32_t>(errno), std::strerror(errno)});
     }
     std::error_code error;
     std::filesystem::rename(temporary, file, error);

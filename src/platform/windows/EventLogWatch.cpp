@@ -1,6 +1,6 @@
+#include "platform/windows/UniqueHandle.h"
 #include "platform/windows/WideText.h"
 #include "platform/windows/WindowsApi.h"
-#include "platform/windows/UniqueHandle.h"
 #include "platform/windows/WmiEventSource.h"
 
 #include <thread>

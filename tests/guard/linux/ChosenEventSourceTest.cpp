@@ -1,6 +1,7 @@
+#include "guard/ChosenEventSource.h"
+
 #include "common/Errors.h"
 #include "config/Settings.h"
-#include "guard/ChosenEventSource.h"
 #include "platform/ChannelFileWriter.h"
 #include "support/TempFolder.h"
 
@@ -39,7 +40,8 @@ TEST(ChosenEventSourceTest, FollowsTheSettingAtEveryCall) {
 
     settings.set(&SettingsValues::EventSource, "syslog");
     EXPECT_THROW(source.recordsAbove(0), EConvertError);
-    EXPECT_EQ(source.description(), "no event source: 'syslog' names no event source (eventlog, channel, or xrdp[:PATH])");
+    EXPECT_EQ(source.description(),
+              "no event source: 'syslog' names no event source (eventlog, channel, or xrdp[:PATH])");
 
     ChosenEventSource fixed(settings, {folder / "Eventlog", folder.path()}, "channel");
     EXPECT_EQ(addressesOf(fixed.recordsAbove(0)), std::vector<std::string>{"198.51.100.1"}) << "the command line wins";

@@ -1,4 +1,5 @@
 #include "platform/XrdpLogSource.h"
+
 #include "support/TempFolder.h"
 
 #include <algorithm>
@@ -26,7 +27,8 @@ std::string otherLine() {
 // stores moves the mark to the newest record and counts the addresses.
 class Follower {
 public:
-    Follower(std::filesystem::path log, std::filesystem::path position, std::size_t maxLine = XrdpLogSource::MaxLineBytes)
+    Follower(std::filesystem::path log, std::filesystem::path position,
+             std::size_t maxLine = XrdpLogSource::MaxLineBytes)
         : m_log(std::move(log)), m_position(std::move(position)), m_maxLine(maxLine) {
         restart();
     }
@@ -194,10 +196,8 @@ TEST_F(XrdpLogSourceTest, TwoRotationsBetweenPassesAndALogCutAndWrittenPastWhere
     std::filesystem::resize_file(m_log, 0);
     append(std::string(600, '#') + "\n" + authfail("198.51.100.5"));
     guard.pass();
-    EXPECT_EQ(guard.counted, (std::map<std::string, int>{{"198.51.100.1", 1},
-                                                         {"198.51.100.3", 1},
-                                                         {"198.51.100.4", 1},
-                                                         {"198.51.100.5", 1}}));
+    EXPECT_EQ(guard.counted, (std::map<std::string, int>{
+                                 {"198.51.100.1", 1}, {"198.51.100.3", 1}, {"198.51.100.4", 1}, {"198.51.100.5", 1}}));
 }
 
 TEST_F(XrdpLogSourceTest, ACompressedCopyLosesOnlyItsUnreadLinesAndCountsNothingTwice) {
