@@ -19,6 +19,8 @@ struct XrdpLogGeneration {
     std::optional<std::uint64_t> limit; // set once the log moved on: lines ending after it are not its
     std::string tail;                   // the bytes just before `end`, to know the file again
 
+    bool operator==(const XrdpLogGeneration&) const = default;
+
     std::int64_t numberAt(std::uint64_t lineEnd) const { return base + static_cast<std::int64_t>(lineEnd - start); }
     // The number after which the next file's lines begin.
     std::int64_t lastNumber() const { return numberAt(limit ? *limit : end); }
@@ -30,6 +32,8 @@ struct XrdpLogPosition {
     std::string log;
     std::int64_t mark = 0;
     std::vector<XrdpLogGeneration> generations;
+
+    bool operator==(const XrdpLogPosition&) const = default;
 };
 
 // nullopt when the file is missing or not one of ours (it is then learned afresh).

@@ -278,7 +278,7 @@ std::vector<EventRecord> XrdpLogSource::recordsAbove(std::int64_t recordNumber) 
         writeXrdpLogPosition(m_positionFile, position);
         return {};
     } else {
-        position = std::move(*kept);
+        position = *kept;
         followRotation(position, m_log, *current);
     }
     position.mark = recordNumber;
@@ -301,8 +301,10 @@ std::vector<EventRecord> XrdpLogSource::recordsAbove(std::int64_t recordNumber) 
         now.end = end;
         now.tail = tailBefore(*current, m_log, end);
     }
-    // Kept before any number of it is handed out, so a restart numbers the lines the same way.
-    writeXrdpLogPosition(m_positionFile, position);
+    // Kept before any number of it is handed out, so a restart numbers the lines the same way;
+    // a pass that found nothing new leaves the file as it is.
+    if (!kept || !(position == *kept))
+        writeXrdpLogPosition(m_positionFile, position);
 
     m_skipped = reading.skipped;
     std::vector<EventRecord> records;
