@@ -112,6 +112,7 @@ void ConfigurationLoad::fillBlockingFields() {
     m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true));
     m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
     m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
+    m_settings.set(&SettingsValues::EventSource, m_ini.ReadString("EventSource", ""));
     const std::string allowList = m_ini.ReadString("AllowList", "");
     m_settings.set(&SettingsValues::AllowList, allowList);
     // Told here, once per load (and so per Save), rather than at every block it is read for.

@@ -27,6 +27,8 @@ struct SettingsValues {
     bool Report = true;
     // Addresses and CIDR ranges that are never blocked, separated by commas or blanks.
     std::string AllowList;
+    // Where failed logons are read: "eventlog", "channel" or "xrdp[:PATH]"; empty: the platform's own.
+    std::string EventSource;
     // Empty until a configuration load read it: a pass never writes an empty LastRecord, so a
     // pass before any load cannot erase the mark in the file (nor start over as a first run).
     std::string LastRecord;

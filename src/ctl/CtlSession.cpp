@@ -22,6 +22,7 @@ CtlSession::CtlSession(const CtlOptions& options, std::ostream& out)
       m_parts({options.configFile,
                {},
                eventSourceFor(options),
+               std::nullopt,
                [](Operator& op) { return platform::makeFirewallCommand(op); },
                &platform::AdapterIPAddress,
                nullptr,

@@ -3,6 +3,7 @@
 #include "blocking/AbuseReport.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
+#include "guard/ChosenEventSource.h"
 #include "platform/platform.h"
 
 namespace ostrel {
@@ -16,6 +17,11 @@ GuardParts::GuardParts(Wiring wiring, Operator& op, PassProgress& progress) {
     abuseReport = std::make_unique<AbuseReport>(settings, op);
     context = std::make_unique<OperationContext>(OperationContext{settings, *ini, op, *firewall, *abuseReport});
     eventSource = std::move(wiring.eventSource);
+    if (!eventSource) {
+        eventSource = std::make_unique<ChosenEventSource>(
+            settings, platform::EventSourcePlaces{wiring.eventChannelFolder, wiring.configFile.parent_path()},
+            std::move(wiring.eventSourceChoice));
+    }
     guard = std::make_unique<GuardTimer>(*context, *eventSource, progress);
     guard->claimChannelAt(platform::channelClaimFile(wiring.eventChannelFolder));
     load = std::make_unique<ConfigurationLoad>(settings, *ini, op, wiring.eventChannelFolder,

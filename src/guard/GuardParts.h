@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace ostrel {
 
@@ -34,7 +36,8 @@ public:
     struct Wiring {
         std::filesystem::path configFile;                   // Config.ini
         std::filesystem::path eventChannelFolder;           // also the registry probe's
-        std::unique_ptr<platform::EventSource> eventSource; // where the pass reads failed logons
+        std::unique_ptr<platform::EventSource> eventSource; // none: the one the setting EventSource names
+        std::optional<std::string> eventSourceChoice;       // wins over the setting (the service's --source)
         FirewallFactory makeFirewall;                       // made with the front end's Operator
         Pit::AddressSource adapterAddress;                  // the honeypot's adapter address
         ConfigurationLoad::ShowDialog showDialog;           // none: a missing value is only reported

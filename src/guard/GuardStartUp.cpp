@@ -5,14 +5,16 @@
 #include "common/OperationContext.h"
 #include "common/Operator.h"
 #include "config/ConfigurationLoad.h"
+#include "platform/platform.h"
 
 #include <exception>
 #include <string>
 
 namespace ostrel {
 
-void startUpGuard(ConfigurationLoad& load, OperationContext& context) {
+void startUpGuard(ConfigurationLoad& load, OperationContext& context, const platform::EventSource& source) {
     load.startUp();
+    logLine(context.op, " - Failed logons are read from " + source.description() + ".");
     if (load.ConfigError())
         return;
     try {

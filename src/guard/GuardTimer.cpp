@@ -126,6 +126,12 @@ void GuardTimer::singlePass() {
     logLine(m_context.op, " - Single pass carried out!");
 }
 
+void GuardTimer::passAtOnce() {
+    // One short of the ceiling, so an interval that is no number does not keep the pass away.
+    m_tickCounter = IntervalCeiling - 1;
+    TimerTimer();
+}
+
 void GuardTimer::timerStarted() {
     m_progress.setMaximum(wrapped(std::int64_t{interval()} * 10));
 }

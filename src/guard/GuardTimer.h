@@ -56,6 +56,9 @@ public:
     void singlePass();
     // Makes the next tick run a pass at once; raises when the interval is no number.
     void passNow();
+    // A pass at once, as a tick that finds one due (without the single pass's line): new records
+    // that a watch of the source has seen are handled now instead of at the next due tick.
+    void passAtOnce();
     // The timer button started the timer: the bar's maximum becomes interval × 10.
     void timerStarted();
 

@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 namespace ostrel {
 
 namespace {
@@ -48,9 +50,8 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
     createMenu();
 
     m_operator = std::make_unique<WindowOperator>(*this, *Log, *Clearlog, *tarpit);
-    m_parts = std::make_unique<GuardParts>(GuardParts::Wiring{setup.configFile, setup.eventChannelFolder,
-                                                              platform::makeEventSource(setup.eventChannelFolder),
-                                                              setup.makeFirewall, setup.adapterAddress,
+    m_parts = std::make_unique<GuardParts>(GuardParts::Wiring{setup.configFile, setup.eventChannelFolder, nullptr,
+                                                              std::nullopt, setup.makeFirewall, setup.adapterAddress,
                                                               [this] {
                                                                   m_config_f->refreshFromSettings();
                                                                   m_config_f->showNonModal();
@@ -81,6 +82,7 @@ Tmain_f::Tmain_f(const Setup& setup, QWidget* parent) : QMainWindow(parent) {
 
 Tmain_f::~Tmain_f() {
     savePlacement();
+    m_watch.reset(); // its thread posts to this window
     Timer->stop();
     // A running pass ends first: it uses the parts.
     m_passWorker.reset();
@@ -150,12 +152,44 @@ void Tmain_f::firstShown(const std::exception_ptr& restoreError) {
 
 void Tmain_f::FormShow() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
-    reportErrors([this] { startUpGuard(*m_parts->load, *m_parts->context); });
+    reportErrors([this] { startUpGuard(*m_parts->load, *m_parts->context, *m_parts->eventSource); });
+    followEventSource();
 }
 
 void Tmain_f::OstrelKonfigurieren() {
     Finally refresh([this] { m_config_f->refreshFromSettings(); });
+    Finally follow([this] { followEventSource(); }); // a Save may have chosen another source
     m_parts->load->OstrelKonfigurieren();
+}
+
+void Tmain_f::followEventSource() {
+    m_watch.reset();
+    try {
+        m_watch = m_parts->eventSource->watch([this] {
+            if (!m_watchPassQueued.exchange(true))
+                QMetaObject::invokeMethod(this, &Tmain_f::watchedRecordsArrived, Qt::QueuedConnection);
+        });
+    } catch (const std::exception& error) {
+        // The timer still finds every record; the line says why they come later.
+        logLine(*m_operator, std::string(" - New records are found at the timer's passes only: ") + error.what());
+    }
+}
+
+void Tmain_f::watchedRecordsArrived() {
+    m_watchPassQueued = false;
+    if (!Timer->isActive())
+        return;
+    if (m_passRunning) {
+        // The running pass may have read before these records came: one more follows it.
+        m_watchPassAfterThis = true;
+        return;
+    }
+    try {
+        m_parts->guard->passNow();
+        tickPass(false);
+    } catch (...) {
+        reportErrorAfterTick(std::current_exception());
+    }
 }
 
 void Tmain_f::savePlacement() {
@@ -252,6 +286,8 @@ void Tmain_f::tickPass(bool single) {
 
 void Tmain_f::passEnded(bool single, const std::exception_ptr& error) {
     m_passRunning = false;
+    if (std::exchange(m_watchPassAfterThis, false))
+        QMetaObject::invokeMethod(this, &Tmain_f::watchedRecordsArrived, Qt::QueuedConnection);
     if (!error)
         return;
     if (single)

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,9 @@ class Tconfig_f;
 class UpDown;
 class PassWorker;
 class WindowOperator;
+namespace platform {
+class SourceWatch;
+}
 class WindowPlacement;
 
 // The operator window `main_f`. It owns the long-lived parts of the guard (GuardParts) and the
@@ -126,6 +130,10 @@ private:
     void reportError(const std::exception_ptr& error);
     void reportErrorAfterTick(const std::exception_ptr& error);
     void showReportsAfterTick();
+    // Watches the event source chosen now, so that new records start a pass at once.
+    void followEventSource();
+    // On the window's thread: a pass as a tick would run it, while the timer runs.
+    void watchedRecordsArrived();
     template <typename Work> void reportErrors(Work&& work);
     // One tick of the pass's counter; a pass that comes due runs on the pass's own thread.
     void tickPass(bool single);
@@ -138,6 +146,11 @@ private:
     std::unique_ptr<PassWorker> m_passWorker; // ends (awaiting its pass) before the parts it uses
     bool m_passRunning = false;
     bool m_passWaitTold = false;    // the line that a pass still runs, once per pass
+    std::unique_ptr<platform::SourceWatch> m_watch;
+    // A pass the watch asked for waits in the event queue: further changes add none, so a
+    // burst of lines makes at most one pass wait behind the one running.
+    std::atomic<bool> m_watchPassQueued{false};
+    bool m_watchPassAfterThis = false; // records arrived while a pass ran
     QStringList m_reportsAfterTick; // waiting or open, in order; the first is the one open
     int m_pgPosition = 0;
     bool m_shownOnce = false;

@@ -37,6 +37,14 @@ std::filesystem::path ChannelFileSource::fileFor(const std::filesystem::path& fo
     return folder / (name + ".jsonl");
 }
 
+std::string ChannelFileSource::description() const {
+    return "the channel file " + m_file.string();
+}
+
+std::unique_ptr<SourceWatch> ChannelFileSource::watch(std::function<void()> onChange) {
+    return watchFile(m_file, std::move(onChange));
+}
+
 std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumber) {
     m_skipped = 0;
     ChannelFile file;

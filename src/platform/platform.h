@@ -32,6 +32,17 @@ struct EventRecord {
     std::optional<std::vector<std::string>> InsertionStrings;
 };
 
+// Told of new records while it lives; ends its watching when it goes.
+class SourceWatch {
+public:
+    virtual ~SourceWatch() = default;
+};
+
+// Calls `onChange` from a thread of its own soon after `file` was written, also when the file was
+// cut in place, renamed away or created anew (its folder is watched, not the file), for as long
+// as the watch lives. nullptr where the platform has no such watch; EOSError when it cannot watch.
+std::unique_ptr<SourceWatch> watchFile(const std::filesystem::path& file, std::function<void()> onChange);
+
 // Records of one channel with one event code above a record number, in no promised order (the
 // channel file yields the newest first; the event log through WMI in whatever order it keeps).
 class EventSource {
@@ -48,6 +59,11 @@ public:
     // The record numbered `recordNumber` with the source's event code, nullopt when the channel
     // holds none. Leaves skippedLines() as the last recordsAbove() call left it.
     virtual std::optional<EventRecord> recordAt(std::int64_t recordNumber);
+    // What the source reads, for the start-up lines ("the xrdp log /var/log/xrdp-sesman.log").
+    virtual std::string description() const { return "the event log"; }
+    // Calls `onChange` from a thread of its own soon after new records may have arrived, for as
+    // long as the watch lives; nullptr where the source cannot tell (the timer alone finds them).
+    virtual std::unique_ptr<SourceWatch> watch(std::function<void()> /*onChange*/) { return nullptr; }
 };
 
 // The channel file stand-in for the event log: <folder>/<channel with "/" as "%4">.jsonl,
@@ -69,6 +85,8 @@ public:
     std::optional<EventRecord> recordAt(std::int64_t recordNumber) override;
     // Lines skipped as unparsable or too long by the last call.
     std::size_t skippedLines() const override { return m_skipped; }
+    std::string description() const override;
+    std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override;
     const std::filesystem::path& file() const { return m_file; }
 
     static std::filesystem::path fileFor(const std::filesystem::path& folder, const std::string& channel);

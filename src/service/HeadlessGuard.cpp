@@ -20,12 +20,14 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
-// A channel folder named on the command line is read as such everywhere; otherwise the platform's
-// own event log (on Windows: WMI).
-std::unique_ptr<platform::EventSource> eventSourceFor(const ServiceOptions& options) {
+// A source named on the command line wins over the setting; a channel folder named alone is read
+// as such everywhere.
+std::optional<std::string> eventSourceChoiceOf(const ServiceOptions& options) {
+    if (options.source)
+        return options.source;
     if (options.eventlogGiven)
-        return std::make_unique<platform::ChannelFileSource>(options.eventlog);
-    return platform::makeEventSource(options.eventlog);
+        return "channel";
+    return std::nullopt;
 }
 
 } // namespace
@@ -37,14 +39,11 @@ std::unique_ptr<platform::EventSource> eventSourceFor(const ServiceOptions& opti
 HeadlessGuard::HeadlessGuard(const ServiceOptions& options, std::ostream& out, std::ostream&)
     : m_honeypotPort(options.honeypotPort), m_operator(out, options.debug, options.detailLog),
       // Without a dialog to show, a missing value is told by startUp() instead.
-      m_parts({options.configFile, options.eventlog, eventSourceFor(options),
+      m_parts({options.configFile, options.eventlog, nullptr, eventSourceChoiceOf(options),
                [](Operator& op) { return platform::makeFirewallCommand(op); }, &platform::AdapterIPAddress, nullptr},
               m_operator, *this) {
     if (options.interval)
         m_parts.settings.set(&SettingsValues::Time, *options.interval);
-    m_eventsFrom = dynamic_cast<platform::ChannelFileSource*>(m_parts.eventSource.get())
-                       ? "channel folder " + options.eventlog.string()
-                       : "the system's event log";
     m_operator.setSecrets([this] {
         return std::vector<std::string>{m_parts.settings.get(&SettingsValues::SQLPasswort),
                                         m_parts.settings.get(&SettingsValues::AbuseKEY)};
@@ -60,7 +59,7 @@ HeadlessGuard::~HeadlessGuard() {
 
 std::string HeadlessGuard::startLine() const {
     const SettingsValues values = m_parts.settings.snapshot();
-    std::string line = " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_eventsFrom + ", database " +
+    std::string line = " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_parts.eventSource->description() + ", database " +
                        values.SQLDatabase + " on " + values.SQLServer + ":" + values.SQLPort + ", table prefix \"" +
                        values.SQLTBLPrefix + "\", history prefix \"" + values.SQLTBLPrefixHistory +
                        "\", a pass every " + values.Time + " seconds, " +
@@ -71,7 +70,7 @@ std::string HeadlessGuard::startLine() const {
 }
 
 void HeadlessGuard::startUp() {
-    startUpGuard(*m_parts.load, *m_parts.context);
+    startUpGuard(*m_parts.load, *m_parts.context, *m_parts.eventSource);
     if (!m_parts.load->missingKeys().empty()) {
         throw Error("Incorrect configuration: " + joined(m_parts.load->missingKeys()) + " missing in " +
                     m_parts.ini->path().string() + " (placeholders written; put the real values there)");
@@ -86,6 +85,24 @@ void HeadlessGuard::startUp() {
 
 void HeadlessGuard::startHoneypot(int port) {
     m_parts.pit->start(port);
+}
+
+void HeadlessGuard::watchSource(std::function<void()> onChange) {
+    try {
+        m_watch = m_parts.eventSource->watch(std::move(onChange));
+        if (m_watch)
+            logLine(m_operator, " - New records in " + m_parts.eventSource->description() + " start a pass at once.");
+    } catch (const std::exception& error) {
+        logLine(m_operator, std::string(" - New records are found at the timer's passes only: ") + error.what());
+    }
+}
+
+void HeadlessGuard::passNow() {
+    try {
+        m_parts.guard->passAtOnce();
+    } catch (...) {
+        reportError(std::current_exception());
+    }
 }
 
 void HeadlessGuard::tick() {

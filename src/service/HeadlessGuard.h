@@ -2,9 +2,12 @@
 
 #include "guard/GuardParts.h"
 #include "guard/GuardTimer.h"
+#include "platform/platform.h"
 #include "service/ConsoleOperator.h"
 
 #include <exception>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -32,6 +35,11 @@ public:
     void startUp();
     // Starts the honeypot on `port`; ESocketError when it cannot listen.
     void startHoneypot(int port);
+    // Has `onChange` called (from another thread) when the event source may have new records;
+    // a source that cannot be watched is told in a line, and the timer alone finds its records.
+    void watchSource(std::function<void()> onChange);
+    // A pass at once for records the watch has seen; errors are reported as a tick's are.
+    void passNow();
     // One second of the window's running timer; an error that escapes it is reported, and the
     // next tick starts afresh.
     void tick();
@@ -49,11 +57,11 @@ private:
     // What the guard runs with, in one line: version, event source, database, prefixes, interval, honeypot.
     std::string startLine() const;
 
-    std::string m_eventsFrom;
     std::optional<int> m_honeypotPort;
     bool m_started = false;
     ConsoleOperator m_operator;
     GuardParts m_parts;
+    std::unique_ptr<platform::SourceWatch> m_watch; // ends before the parts it wakes
 };
 
 } // namespace ostrel

@@ -1,5 +1,7 @@
 #include "service/ServiceOptions.h"
 
+#include "platform/EventSourceChoice.h"
+
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -105,6 +107,12 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments,
         else if (name == "--eventlog") {
             options.eventlog = pathValue(reader);
             options.eventlogGiven = true;
+        } else if (name == "--source") {
+            std::string value = reader.value();
+            if (!platform::parseEventSourceChoice(value) || value.empty())
+                throw UsageError("--source takes " + std::string(platform::EventSourceChoices) + ", not '" + value +
+                                 "'");
+            options.source = std::move(value);
         } else if (name == "--interval")
             options.interval = std::to_string(numberIn(name, reader.value(), MinimumInterval, MaximumInterval));
         else if (name == "--honeypot")
@@ -136,6 +144,8 @@ std::vector<std::string> serviceArgumentsOf(const ServiceOptions& options) {
     std::vector<std::string> arguments{"--config", std::filesystem::absolute(options.configFile).string()};
     if (options.eventlogGiven)
         arguments.insert(arguments.end(), {"--eventlog", std::filesystem::absolute(options.eventlog).string()});
+    if (options.source)
+        arguments.insert(arguments.end(), {"--source", *options.source});
     if (options.interval)
         arguments.insert(arguments.end(), {"--interval", *options.interval});
     if (options.honeypotPort)
@@ -151,12 +161,20 @@ std::string serviceUsage() {
     return "Usage: rdp-ostrel-service [options]\n"
            "Guards this machine without a window: a guard pass every interval (new failed logons\n"
            "counted, repeat offenders blocked), the release of expired blocks after each pass, and\n"
-           "on request the honeypot. Log lines go to standard output, one line each, with the date\n"
+           "on request the honeypot. New lines in a watched log start a pass at once. Log lines go to standard output, "
+           "one line each, with the date\n"
            "and time; lines of the release pane begin with \"[Clearlog] \". SIGTERM or SIGINT end it\n"
            "in order: honeypot connections awaited, firewall changes applied, Config.ini saved.\n"
            "\n"
            "  --config FILE       settings file (default: Config.ini next to the executable)\n"
-           "  --eventlog DIR      event channel folder (default: Eventlog next to the executable)\n"
+           "  --eventlog DIR      event channel folder (default: Eventlog next to the executable);\n"
+           "                      given alone, the channel file there is read\n"
+           "  --source SOURCE     where failed logons are read, over the setting EventSource:\n"
+           "                        eventlog         the Windows event log (default on Windows)\n"
+           "                        channel          the channel file in the event channel folder\n"
+           "                                         (default elsewhere; what tests feed)\n"
+           "                        xrdp[:PATH]      the AUTHFAIL lines of xrdp's session manager log\n"
+           "                                         (default PATH /var/log/xrdp-sesman.log)\n"
            "  --interval SECONDS  seconds between passes, " +
            std::to_string(MinimumInterval) + " to " + std::to_string(MaximumInterval) +
            " (default 5)\n"

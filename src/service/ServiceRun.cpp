@@ -16,10 +16,15 @@ using Clock = std::chrono::steady_clock;
 constexpr auto TickPeriod = std::chrono::seconds(1);
 
 // The window's one-second timer: ticks keep their rhythm, and after a pass that took longer
-// than a tick the next tick comes at once, without making up the ones it missed.
+// than a tick the next tick comes at once, without making up the ones it missed. A wake from the
+// source's watch runs a pass in between; wakes during a pass wait as one.
 void tickUntilStopped(HeadlessGuard& guard, StopRequest& stop) {
     auto next = Clock::now() + TickPeriod;
     while (!stop.waitUntil(next)) {
+        if (stop.takeWake()) {
+            guard.passNow();
+            continue;
+        }
         guard.tick();
         next = std::max(next + TickPeriod, Clock::now());
     }
@@ -42,6 +47,7 @@ int runService(const ServiceOptions& options, StopRequest& stop, std::ostream& o
         }
         if (options.honeypotPort)
             guard->startHoneypot(*options.honeypotPort);
+        guard->watchSource([&stop] { stop.wake(); });
     } catch (...) {
         errors << "rdp-ostrel-service: " << errorReportText(std::current_exception()) << std::endl;
         return 1;

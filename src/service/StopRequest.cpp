@@ -1,5 +1,7 @@
 #include "service/StopRequest.h"
 
+#include <utility>
+
 namespace ostrel {
 
 void StopRequest::request() {
@@ -17,7 +19,21 @@ bool StopRequest::requested() const {
 
 bool StopRequest::waitUntil(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_until(lock, deadline, [this] { return m_requested; });
+    m_changed.wait_until(lock, deadline, [this] { return m_requested || m_woken; });
+    return m_requested;
+}
+
+void StopRequest::wake() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
+    m_changed.notify_all();
+}
+
+bool StopRequest::takeWake() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_woken, false);
 }
 
 } // namespace ostrel

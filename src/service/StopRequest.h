@@ -14,13 +14,19 @@ public:
     // Safe from any thread, not from a signal handler.
     void request();
     bool requested() const;
-    // Waits until `deadline` or a request, whichever comes first; true when a stop was requested.
+    // Waits until `deadline`, a request or a wake, whichever comes first; true when a stop was requested.
     bool waitUntil(std::chrono::steady_clock::time_point deadline);
+    // Ends the run loop's wait without asking it to stop: a watch of the event source asks for a
+    // pass this way. Wakes that come while one is pending are one wake. Safe from any thread.
+    void wake();
+    // True once after wake() (the pending wake is taken).
+    bool takeWake();
 
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_requested = false;
+    bool m_woken = false;
 };
 
 } // namespace ostrel

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -95,7 +96,11 @@ TEST(ConfigDialog, TheHiddenIntervalFieldIsOutOfSightButInTheTabOrder) {
 
     EXPECT_LT(dialog.Time->geometry().right(), 0) << "left of the dialog's left edge";
     EXPECT_EQ(nextTabStop(dialog.AbuseKEY), dialog.AllowList);
-    EXPECT_EQ(nextTabStop(dialog.AllowList), dialog.Time);
+    QWidget* afterSource = nextTabStop(dialog.AllowList);
+    EXPECT_TRUE(afterSource == dialog.EventSource || dialog.EventSource->isAncestorOf(afterSource));
+    while (afterSource == dialog.EventSource || (afterSource && dialog.EventSource->isAncestorOf(afterSource)))
+        afterSource = nextTabStop(afterSource); // the editable box's own parts
+    EXPECT_EQ(afterSource, dialog.Time);
     EXPECT_EQ(nextTabStop(dialog.Time), dialog.Button1);
     dialog.Time->setText("7");
     EXPECT_EQ(rig.window().settings().get(&SettingsValues::Time), "7") << "typed blindly, it is the interval";
@@ -122,6 +127,9 @@ TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
     dialog.AbuseKEY->setText("key");
     dialog.Report->setChecked(false);
     dialog.AllowList->setText("198.51.100.7, 2001:db8::/32");
+    dialog.EventSource->setEditText("xrdp:/srv/xrdp/xrdp-sesman.log");
+    EXPECT_EQ(window.settings().get(&SettingsValues::EventSource), "xrdp:/srv/xrdp/xrdp-sesman.log")
+        << "in effect as typed";
     dialog.Button1Click();
 
     EXPECT_EQ(configLines(rig.readConfig()),
@@ -130,7 +138,8 @@ TEST(ConfigDialog, SaveWritesEveryKeyReloadsAndHides) {
                                         "SQLTBLPrefixHistory=h_", "BlockInvalidUser=FALSE", "BlockInvalidUserCount=3",
                                         "BlockInvalidUserInterval=1000", "BlockHoneypotInterval=60",
                                         "AbuseReportRDPURL=http://report.example/r.php?x=1", "AbuseKEY=key",
-                                        "Report=FALSE", "AllowList=198.51.100.7, 2001:db8::/32", ""}));
+                                        "Report=FALSE", "AllowList=198.51.100.7, 2001:db8::/32",
+                                        "EventSource=xrdp:/srv/xrdp/xrdp-sesman.log", ""}));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(window.ConfigError());
     EXPECT_EQ(logMessages(window).count(" - Loading config ... "), 2) << "the load ran again";

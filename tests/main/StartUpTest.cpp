@@ -1,6 +1,7 @@
 #include "WindowRig.h"
 #include "config/ConfigurationLoad.h"
 #include "config/qt/Tconfig_f.h"
+#include "platform/platform.h"
 #include "support/UnprivilegedFileAccess.h"
 
 #include <QCheckBox>
@@ -17,13 +18,20 @@ const QString Loaded = " - Config loaded.";
 const QString Rule = ConfigurationLoad::BannerRule;
 const QString Beta = ConfigurationLoad::BannerBeta;
 
+// The start-up's line after the banner: where the window reads failed logons.
+QString sourceLine(const WindowRig& rig) {
+    return QString::fromStdString(
+        " - Failed logons are read from the channel file " +
+        platform::ChannelFileSource::fileFor(rig.eventFolder(), platform::RdpChannel).string() + ".");
+}
+
 TEST(StartUp, WithoutFileWritesPlaceholdersAndShowsTheDialog) {
     WindowRig rig;
     TestWindow& window = rig.start();
 
     EXPECT_TRUE(window.ConfigError());
     EXPECT_TRUE(window.config_f().isVisible()) << "the dialog opens over the window";
-    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, Rule, Beta}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, Rule, Beta, sourceLine(rig)}));
     // The banner lines carry no date and time; the others do.
     const QStringList raw = paneLines(window.Log->toPlainText(), false);
     EXPECT_EQ(raw[3], Rule);
@@ -45,8 +53,8 @@ TEST(StartUp, WithPlaceholdersTheConnectionFails) {
     TestWindow& window = rig.start();
     EXPECT_TRUE(window.ConfigError());
     EXPECT_FALSE(window.config_f().isVisible());
-    EXPECT_EQ(logMessages(window),
-              (QStringList{Loading, RegistryOk, Loaded, " - Database connection FAILED!.", Rule, Beta}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection FAILED!.", Rule,
+                                                Beta, sourceLine(rig)}));
     EXPECT_EQ(window.config_f().ConfServer->text(), "SQL SERVER");
 }
 
@@ -59,8 +67,8 @@ TEST(StartUp, WithAGoodConfigurationTheConnectionIsEstablished) {
 
     EXPECT_FALSE(window.ConfigError());
     EXPECT_FALSE(window.config_f().isVisible());
-    EXPECT_EQ(logMessages(window),
-              (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.", Rule, Beta}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.",
+                                                Rule, Beta, sourceLine(rig)}));
     EXPECT_EQ(window.config_f().tbl_prefix->text().toStdString(), tables.prefix());
 }
 
@@ -82,8 +90,9 @@ TEST(StartUp, WithAGoodConfigurationTheFirewallGetsTheActiveBlocksBack) {
 
     EXPECT_EQ(rig.recorder.changes(),
               (std::vector<RecordingFirewallCommand::Change>{{true, "Autoblock_203.0.113.7", "203.0.113.7"}}));
-    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.",
-                                                Rule, Beta, " - Firewall rule restored for IP 203.0.113.7"}));
+    EXPECT_EQ(logMessages(window),
+              (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.", Rule, Beta,
+                           sourceLine(rig), " - Firewall rule restored for IP 203.0.113.7"}));
     EXPECT_TRUE(window.shown.empty());
 }
 
@@ -96,7 +105,7 @@ TEST(StartUp, PortZeroIsAMissingValue) {
     EXPECT_TRUE(window.config_f().isVisible());
     EXPECT_EQ(window.config_f().ConfServerPort->text(), "0");
     EXPECT_NE(rig.readConfig().find("SQLPort=3306\r\n"), std::string::npos);
-    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, Rule, Beta}));
+    EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, Rule, Beta, sourceLine(rig)}));
 }
 
 TEST(StartUp, AnEmptyPortStopsTheStartUpWithTheErrorReport) {

@@ -2,6 +2,7 @@
 // namespace of the test's own, against the real database server and real nftables.
 #include "ServiceFixture.h"
 #include "config/ConfigurationLoad.h"
+#include "platform/platform.h"
 #include "support/TcpProbe.h"
 
 #include <algorithm>
@@ -30,7 +31,8 @@ protected:
     // What a run with goodConfig and no further options says it runs with.
     std::string startLine(const TestTables& tables) const {
         const TestServer& server = TestServer::get();
-        return " - rdp-ostrel-service 1.0 started: events from channel folder " + eventlog().string() + ", database " +
+        return " - rdp-ostrel-service 1.0 started: events from the channel file " +
+               platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel).string() + ", database " +
                server.database + " on localhost:" + std::to_string(server.port) + ", table prefix \"" +
                tables.prefix() + "\", history prefix \"" + tables.historyPrefix() +
                "\", a pass every 5 seconds, no honeypot.";
@@ -55,6 +57,10 @@ TEST_F(Service, OncePassBlocksTheRepeatOffenderWithTheWindowsLines) {
                                               " - Database connection established.",
                                               Rule,
                                               Beta,
+                                              " - Failed logons are read from the channel file " +
+                                                  platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel)
+                                                      .string() +
+                                                  ".",
                                               startLine(tables),
                                               " - RecordNumber 4: 203.0.113.7",
                                               " - RecordNumber 3: 198.51.100.9",
@@ -129,14 +135,18 @@ TEST_F(Service, FailedStartUpExitsWithItsReason) {
         std::string reason;                             // on standard error
         std::string lastMessage;                        // the last line on standard output
     };
+    // The start-up's last line, after the banner, names the source it would read.
+    const std::string sourceLine = " - Failed logons are read from the channel file " +
+                                   platform::ChannelFileSource::fileFor(eventlog(), platform::RdpChannel).string() +
+                                   ".";
     const Case cases[] = {
         {"no settings file", std::nullopt,
          "rdp-ostrel-service: Incorrect configuration: SQLServer, SQLPort, SQLDatabase, SQLUsername, SQLPasswort "
          "missing in " +
              configFile().string(),
-         Beta},
+         sourceLine},
         {"wrong password", wrongPassword, "rdp-ostrel-service: Database connection failed: Access denied for user",
-         Beta},
+         sourceLine},
         {"empty port",
          std::vector<std::string>{"SQLServer=localhost", "SQLPort=", "SQLDatabase=d", "SQLUsername=u", "SQLPasswort=p"},
          "rdp-ostrel-service: '' ist kein gültiger Integerwert (SQLPort takes a whole number from 0 to 65535)\n",
@@ -290,6 +300,7 @@ TEST_F(Service, CommandLineMistakesExitWithStatusTwoAndSayWhat) {
         {{"--honeypot", "3299"}, "--honeypot takes a whole number from 3300 to 3400, not '3299'"},
         {{"--config", ""}, "--config needs a path, not an empty text"},
         {{"--once=yes"}, "--once takes no value"},
+        {{"--source", "syslog"}, "--source takes eventlog, channel, or xrdp[:PATH], not 'syslog'"},
         {{"--once", "--honeypot", "3389"}, "--once runs a single pass and ends; it takes no --honeypot"},
     };
     for (const auto& [options, message] : cases) {
@@ -304,8 +315,8 @@ TEST_F(Service, CommandLineMistakesExitWithStatusTwoAndSayWhat) {
 TEST_F(Service, HelpExplainsEveryOption) {
     const auto outcome = runToEnd({"--help"});
     ASSERT_EQ(outcome.exitCode, 0) << describe(outcome);
-    for (const char* option : {"--config FILE", "--eventlog DIR", "--interval SECONDS", "--honeypot PORT", "--once",
-                               "--debug", "--detail-log", "--help"})
+    for (const char* option : {"--config FILE", "--eventlog DIR", "--source SOURCE", "--interval SECONDS",
+                               "--honeypot PORT", "--once", "--debug", "--detail-log", "--help"})
         EXPECT_NE(outcome.output.find("  " + std::string(option) + " "), std::string::npos) << option;
     EXPECT_FALSE(std::filesystem::exists(configFile()));
 }

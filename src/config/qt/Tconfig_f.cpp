@@ -4,10 +4,13 @@
 #include "config/IniFile.h"
 #include "config/SettingRanges.h"
 #include "config/Settings.h"
+#include "platform/EventSourceChoice.h"
+#include "platform/XrdpLogSource.h"
 #include "widgets/UpDown.h"
 #include "widgets/WindowFont.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -90,7 +93,8 @@ Tconfig_f::Tconfig_f(Settings& settings, IniFile& ini, Hooks hooks, QWidget* par
     setTabOrder(Report, AbuseReportRDPURL);
     setTabOrder(AbuseReportRDPURL, AbuseKEY);
     setTabOrder(AbuseKEY, AllowList);
-    setTabOrder(AllowList, Time);
+    setTabOrder(AllowList, EventSource);
+    setTabOrder(EventSource, Time);
     setTabOrder(Time, Button1);
 
     applyWindowFont(*this);
@@ -205,6 +209,16 @@ QWidget* Tconfig_f::buildBlockingGroup() {
     AbuseKEY = textField("AbuseKEY", &SettingsValues::AbuseKEY);
     AllowList = textField("AllowList", &SettingsValues::AllowList);
     AllowList->setPlaceholderText("e.g. 198.51.100.7, 203.0.113.0/24, 2001:db8::/32");
+    EventSource = new QComboBox;
+    EventSource->setObjectName("EventSource");
+    EventSource->setEditable(true); // another xrdp log is typed as xrdp:<path>
+    EventSource->setInsertPolicy(QComboBox::NoInsert);
+    EventSource->addItems({"eventlog", "channel", QString("xrdp:") + platform::DefaultXrdpLog});
+    EventSource->lineEdit()->setPlaceholderText(QString("empty: the platform's own (") + platform::EventSourceChoices +
+                                                ")");
+    connect(EventSource->lineEdit(), &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_settings.set(&SettingsValues::EventSource, text.toStdString()); });
+    m_texts.push_back({EventSource->lineEdit(), &SettingsValues::EventSource});
 
     grid->addWidget(wrappingLabel("Maximum failed attempts:", BlockInvalidUserCount), 0, 0);
     grid->addWidget(wrappingLabel("Block time in minutes", Blocktime), 0, 1);
@@ -220,6 +234,8 @@ QWidget* Tconfig_f::buildBlockingGroup() {
     grid->addWidget(AbuseKEY, 6, 0, 1, 5);
     grid->addWidget(label("Allow list - never blocked (addresses and ranges)", AllowList), 7, 0, 1, 5);
     grid->addWidget(AllowList, 8, 0, 1, 5);
+    grid->addWidget(label("Failed logons from (event source)", EventSource), 9, 0, 1, 5);
+    grid->addWidget(EventSource, 10, 0, 1, 5);
     grid->setColumnStretch(3, 1);
     return group;
 }
@@ -309,6 +325,7 @@ void Tconfig_f::Button1Click() {
             m_ini.WriteString("AbuseKEY", AbuseKEY->text().toStdString());
             m_ini.WriteBoolean("Report", Report->isChecked());
             m_ini.WriteString("AllowList", AllowList->text().toStdString());
+            m_ini.WriteString("EventSource", EventSource->currentText().toStdString());
         } catch (...) {
             m_ini.EndUpdate();
             throw;

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -71,6 +72,8 @@ public:
     QLineEdit* AbuseKEY;
     // Addresses and ranges that are never blocked (setting `AllowList`).
     QLineEdit* AllowList;
+    // Where failed logons are read (setting `EventSource`): a listed choice or one typed.
+    QComboBox* EventSource;
     // The pass interval, out of sight left of the dialog but in the tab order.
     QLineEdit* Time;
     UpDown* UpDown1;

@@ -21,6 +21,10 @@ public:
     explicit WmiEventSource(std::string channel = RdpChannel);
     // Raises EOleException with the failing call's HRESULT and its system text.
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
+    std::string description() const override { return "the Windows event log, channel " + m_channel; }
+    // Signals new records of the channel through an event-log subscription; nullptr where the
+    // event log offers none.
+    std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override;
 
 private:
     std::string m_channel;

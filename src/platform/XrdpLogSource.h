@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+namespace ostrel::platform {
+
+// The default log of xrdp's session manager, where it writes one AUTHFAIL line per failed logon.
+inline constexpr const char* DefaultXrdpLog = "/var/log/xrdp-sesman.log";
+
+// The failed logons of an xrdp server: every AUTHFAIL line of the session manager's log is one
+// record, its address the line's ip= value. A record's number is where its line ends, counted
+// over every file the log has had, so numbers only grow across rotations: a file that shrinks in
+// place (copytruncate) or is replaced (rename) starts where the one before ended, and the lines
+// the old file got after the last look are read from its rotated copy when that lies beside it,
+// uncompressed. Where each file starts is kept in `positionFile`, so a restart goes on where it
+// left off. Only complete lines count; lines longer than the limit are skipped and counted.
+// The newest line read comes first even when it is no AUTHFAIL line (a record without data), so
+// that the mark passes over the lines between failed logons instead of reading them again.
+// A mark of 0 reads the whole log (a first run); a mark this log never gave (another source's,
+// or a lost position file) learns where the log stands and counts what comes after.
+class XrdpLogSource : public EventSource {
+public:
+    static constexpr std::size_t MaxLineBytes = ChannelFileSource::MaxLineBytes;
+
+    XrdpLogSource(std::filesystem::path log, std::filesystem::path positionFile,
+                  std::size_t maxLineBytes = MaxLineBytes);
+
+    std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
+    std::size_t skippedLines() const override { return m_skipped; }
+    std::string description() const override { return "the xrdp log " + m_log.string(); }
+    std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override {
+        return watchFile(m_log, std::move(onChange));
+    }
+
+    const std::filesystem::path& log() const { return m_log; }
+    const std::filesystem::path& positionFile() const { return m_positionFile; }
+
+private:
+    std::filesystem::path m_log;
+    std::filesystem::path m_positionFile;
+    std::size_t m_maxLineBytes;
+    std::size_t m_skipped = 0;
+};
+
+} // namespace ostrel::platform
