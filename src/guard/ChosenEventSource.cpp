@@ -34,6 +34,22 @@ std::vector<platform::EventRecord> ChosenEventSource::recordsAbove(std::int64_t 
     return current().recordsAbove(recordNumber);
 }
 
+std::optional<std::int64_t> ChosenEventSource::newestRecordNumber() {
+    return current().newestRecordNumber();
+}
+
+std::optional<platform::EventRecord> ChosenEventSource::recordAt(std::int64_t recordNumber) {
+    return current().recordAt(recordNumber);
+}
+
+bool ChosenEventSource::numbersOnlyGrow() const {
+    try {
+        return choice().kind == platform::EventSourceChoice::Kind::XrdpLog;
+    } catch (const std::exception&) {
+        return false; // the scan fails on the choice itself
+    }
+}
+
 std::string ChosenEventSource::description() const {
     try {
         const platform::EventSourceChoice now = choice();

@@ -21,6 +21,9 @@ public:
 
     std::vector<platform::EventRecord> recordsAbove(std::int64_t recordNumber) override;
     std::size_t skippedLines() const override { return m_source ? m_source->skippedLines() : 0; }
+    std::optional<std::int64_t> newestRecordNumber() override;
+    std::optional<platform::EventRecord> recordAt(std::int64_t recordNumber) override;
+    bool numbersOnlyGrow() const override;
     // What the chosen source reads, or why the choice names none.
     std::string description() const override;
     // Watches the source chosen now; a later choice needs a new watch.

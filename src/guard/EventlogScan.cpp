@@ -219,7 +219,7 @@ void EventlogScan::storeMark(std::int64_t recordNumber, const std::string& finge
 }
 
 void EventlogScan::chooseMark(platform::EventSource& source, std::vector<platform::EventRecord>& records) {
-    if (m_mark <= 0) {
+    if (m_mark <= 0 || source.numbersOnlyGrow()) {
         records = source.recordsAbove(m_mark);
         return;
     }

@@ -31,6 +31,7 @@ public:
 
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
     std::size_t skippedLines() const override { return m_skipped; }
+    bool numbersOnlyGrow() const override { return true; }
     std::string description() const override { return "the xrdp log " + m_log.string(); }
     std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override {
         return watchFile(m_log, std::move(onChange));

@@ -59,6 +59,9 @@ public:
     // The record numbered `recordNumber` with the source's event code, nullopt when the channel
     // holds none. Leaves skippedLines() as the last recordsAbove() call left it.
     virtual std::optional<EventRecord> recordAt(std::int64_t recordNumber);
+    // True for a source whose numbers only grow, whatever happens to what it reads (it follows
+    // rotations itself): a mark it gave stays valid, so nothing needs to tell whether it started again.
+    virtual bool numbersOnlyGrow() const { return false; }
     // What the source reads, for the start-up lines ("the xrdp log /var/log/xrdp-sesman.log").
     virtual std::string description() const { return "the event log"; }
     // Calls `onChange` from a thread of its own soon after new records may have arrived, for as
