@@ -64,4 +64,8 @@ std::vector<EventRecord> ChannelFileSource::recordsAbove(std::int64_t recordNumb
     return records;
 }
 
+std::filesystem::path eventlogFolder() {
+    return executableFolder() / "Eventlog";
+}
+
 } // namespace ostrel::platform
