@@ -1,7 +1,7 @@
 #include "blocking/ActiveBlocks.h"
 
 #include "db/Connection.h"
-#include "db/ConnectionCache.h"
+#include "db/TableConnection.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
@@ -28,9 +28,10 @@ std::optional<std::int64_t> counterIn(const std::string& reason) {
 } // namespace
 
 std::vector<ActiveBlock> activeBlocks(OperationContext& context) {
-    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
-    const Tables tables = Tables::fromSettings(context.settings);
-    ResultSet rows = lease->execute("SELECT ID, IP, Reason, RQ, `Timestamp` AS since, `revoke` AS until FROM " +
+    const TableConnection access(context.settings);
+    const Tables& tables = access.tables();
+    ResultSet rows =
+        access.connection().execute("SELECT ID, IP, Reason, RQ, `Timestamp` AS since, `revoke` AS until FROM " +
                                     tables.firewall + " ORDER BY `revoke`, ID");
     std::set<std::string> held;
     for (const std::string& address : context.firewallCommand.blockedAddresses())

@@ -8,8 +8,8 @@
 #include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "db/Connection.h"
-#include "db/ConnectionCache.h"
 #include "db/LockConflictRetry.h"
+#include "db/TableConnection.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
@@ -141,9 +141,9 @@ std::size_t releaseBlocksOf(OperationContext& context, const std::string& IP) {
     const std::optional<std::string> address = platform::canonicalAddress(IP);
     if (!address)
         throw Error("'" + IP + "' is no IP address");
-    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
-    Connection& connection = *lease;
-    const Tables tables = Tables::fromSettings(context.settings);
+    const TableConnection access(context.settings);
+    Connection& connection = access.connection();
+    const Tables& tables = access.tables();
     // The row may hold the address in the spelling it was blocked under.
     std::string spellings = connection.quote(*address);
     if (IP != *address)
@@ -153,9 +153,9 @@ std::size_t releaseBlocksOf(OperationContext& context, const std::string& IP) {
 
 void CleanFirewall(OperationContext& context) {
     Operator& op = context.op;
-    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
-    Connection& connection = *lease;
-    const Tables tables = Tables::fromSettings(context.settings);
+    const TableConnection access(context.settings);
+    Connection& connection = access.connection();
+    const Tables& tables = access.tables();
     if (op.detailLog())
         logLine(op, " - Clean up the firewall rules ...");
     releaseExpired(context, connection, tables);

@@ -191,7 +191,7 @@ void blockScreened(OperationContext& context, Connect&& connect, const std::stri
 } // namespace
 
 std::string ruleName(const std::string& address) {
-    return "Autoblock_" + address;
+    return platform::RuleNamePrefix + address;
 }
 
 std::string addRuleArguments(const std::string& address) {

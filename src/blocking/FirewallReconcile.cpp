@@ -8,7 +8,7 @@
 #include "config/AllowList.h"
 #include "config/Settings.h"
 #include "db/Connection.h"
-#include "db/ConnectionCache.h"
+#include "db/TableConnection.h"
 #include "db/Tables.h"
 #include "platform/platform.h"
 
@@ -98,9 +98,9 @@ void makeAgree(OperationContext& context, const std::unordered_set<std::string>&
 void reconcileFirewall(OperationContext& context) {
     if (context.op.debug())
         return;
-    const std::shared_ptr<Connection> lease = ConnectionCache::acquire(context.settings);
-    Connection& connection = *lease;
-    const Tables tables = Tables::fromSettings(context.settings);
+    const TableConnection access(context.settings);
+    Connection& connection = access.connection();
+    const Tables& tables = access.tables();
     const auto held = context.firewallLock->hold();
     FirewallAgreement& agreement = *context.firewallAgreement;
     platform::FirewallCommand& firewall = context.firewallCommand;

@@ -46,7 +46,6 @@ public:
     // Blocks every counted address above the threshold and deletes its sightings.
     void blockOffenders(ResultSet& counts);
 
-    std::size_t recordsRead() const { return m_recordsRead; }
     std::size_t sightings() const { return m_sightings.size(); }
 
     // Longest element text a "RecordNumber" line shows, in characters.

@@ -111,13 +111,22 @@ bool isSingleHostAddress(const std::string& text) {
     return !IN6_IS_ADDR_UNSPECIFIED(&v6) && !IN6_IS_ADDR_MULTICAST(&v6);
 }
 
-bool isIpLiteral(const std::string& text) {
-    return parseIpLiteral(text).has_value();
-}
-
-bool isIPv6Literal(const std::string& text) {
+std::optional<AddressBytes> addressBytes(const std::string& text) {
+    const std::optional<std::string> canonical = canonicalAddress(text);
+    if (!canonical)
+        return std::nullopt;
+    AddressBytes bytes{};
+    in_addr v4{};
+    if (::inet_pton(AF_INET, canonical->c_str(), &v4) == 1) {
+        bytes[10] = bytes[11] = 0xff;
+        std::memcpy(&bytes[12], &v4, sizeof v4);
+        return bytes;
+    }
     in6_addr v6{};
-    return !hasNul(text) && ::inet_pton(AF_INET6, text.c_str(), &v6) == 1;
+    if (::inet_pton(AF_INET6, canonical->c_str(), &v6) != 1)
+        return std::nullopt;
+    std::memcpy(bytes.data(), &v6, sizeof v6);
+    return bytes;
 }
 
 bool isLoopbackAddress(const std::string& text) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,5 +18,12 @@ struct IpLiteral {
 // The literal behind the text, or nullopt when the text is not exactly an IPv4 or IPv6
 // literal (no blanks, no zone, no host name).
 std::optional<IpLiteral> parseIpLiteral(const std::string& text);
+
+// An address as its sixteen bytes in network order, an IPv4 address as its IPv4-mapped IPv6
+// form, so that every spelling of one address compares equal.
+using AddressBytes = std::array<std::uint8_t, 16>;
+
+// The bytes of any text canonicalAddress takes; nullopt for a text that is no address.
+std::optional<AddressBytes> addressBytes(const std::string& text);
 
 } // namespace ostrel::platform

@@ -110,4 +110,8 @@ std::optional<std::int64_t> ChannelFileSource::newestRecordNumber() {
     return std::nullopt;
 }
 
+std::filesystem::path eventlogFolder() {
+    return executableFolder() / "Eventlog";
+}
+
 } // namespace ostrel::platform

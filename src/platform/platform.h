@@ -138,6 +138,9 @@ std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path& channe
 
 // ---- Firewall command ------------------------------------------------------------
 
+// The rules of the program's own carry this prefix followed by the address.
+inline constexpr const char* RuleNamePrefix = "Autoblock_";
+
 // Adds and deletes inbound block rules. Calls queue the change and return at once; the
 // changes are carried out in order, and a change that fails is logged to the operator's
 // main pane naming the addresses it could not change. Addresses must be IPv4 or IPv6
@@ -226,9 +229,6 @@ std::unique_ptr<StopSignals> watchStopSignals(std::function<void()> onStop);
 
 // ---- Addresses -------------------------------------------------------------------
 
-// True for an IPv4 dotted-decimal or IPv6 literal (inet_pton accepts it).
-bool isIpLiteral(const std::string& text);
-bool isIPv6Literal(const std::string& text);
 // True for 127.0.0.0/8, ::1 and IPv4-mapped loopback.
 bool isLoopbackAddress(const std::string& text);
 // The one text of an address, so that every spelling of it is stored, counted, blocked and

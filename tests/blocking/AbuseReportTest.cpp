@@ -104,7 +104,7 @@ TEST_F(AbuseReportTest, SendsOneGetAndKeepsTheBody) {
         const std::vector<HttpRequest> requests = server.requests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].requestLine, "GET " + query + " HTTP/1.1");
-        EXPECT_EQ(requests[0].header("User-Agent"), AbuseReport::UserAgent);
+        EXPECT_EQ(requests[0].header("User-Agent"), "Murabel RDP-Ostrel - Version 1.0 - ABUSE-Report");
     }
 }
 
@@ -232,13 +232,11 @@ TEST_F(AbuseReportTest, ConcurrentReportsShareOneWholeLastResult) {
 // stays a failure whatever its body.
 TEST_F(AbuseReportTest, ABodyIsKeptUpToItsLimit) {
     const std::string pattern = "0123456789abcdef";
+    constexpr std::size_t Limit = 64 * 1024;
     const struct {
         std::size_t size;
         int status;
-    } cases[] = {{AbuseReport::BodyLimit, 200},
-                 {AbuseReport::BodyLimit + 1, 200},
-                 {16 * 1024 * 1024, 200},
-                 {4 * 1024 * 1024, 404}};
+    } cases[] = {{Limit, 200}, {Limit + 1, 200}, {16 * 1024 * 1024, 200}, {4 * 1024 * 1024, 404}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes, status " + std::to_string(c.status));
         std::string body;
@@ -258,8 +256,8 @@ TEST_F(AbuseReportTest, ABodyIsKeptUpToItsLimit) {
             EXPECT_TRUE(m_op.hasLine(" - Fehlermeldung: HTTP/1.1 404 Not Found"));
             continue;
         }
-        ASSERT_EQ(result.size(), std::min(c.size, AbuseReport::BodyLimit));
-        EXPECT_EQ(result, body.substr(0, AbuseReport::BodyLimit));
+        ASSERT_EQ(result.size(), std::min(c.size, Limit));
+        EXPECT_EQ(result, body.substr(0, Limit));
         EXPECT_TRUE(m_op.hasLine(" - Abuse Result: " + result));
         EXPECT_FALSE(m_op.hasLineContaining("Ausnahme"));
     }
@@ -311,7 +309,7 @@ TEST_F(AbuseReportTest, AFullQueueDropsAReportWithOneLine) {
     configure(server->baseUrl() + "/r?a=1");
     m_report.enqueue("203.0.113.1");
     ASSERT_TRUE(server->waitForRequests(1)) << "the worker holds the first report";
-    for (std::size_t i = 0; i < AbuseReport::QueueCapacity; ++i)
+    for (std::size_t i = 0; i < 1000; ++i)
         m_report.enqueue("198.51.100.7");
     EXPECT_TRUE(m_op.lines().empty()) << ::testing::PrintToString(m_op.lines());
 

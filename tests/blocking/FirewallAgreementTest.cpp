@@ -9,7 +9,7 @@
 #include "db/ConnectionCache.h"
 #include "guard/GuardTimer.h"
 #include "platform/platform.h"
-#include "support/NetworkNamespace.h"
+#include "support/NamespaceTest.h"
 #include "support/NftablesInspection.h"
 #include "support/StepGate.h"
 #include "support/TestContext.h"
@@ -71,13 +71,13 @@ private:
     std::thread m_thread;
 };
 
-class FirewallAgreementTest : public ::testing::Test {
+class FirewallAgreementTest : public test::NamespaceTest {
 protected:
     void SetUp() override {
         OSTREL_REQUIRE_TEST_DB();
-        if (!NetworkNamespace::available())
-            GTEST_SKIP() << NetworkNamespace::unavailableReason();
-        m_ns.emplace();
+        NamespaceTest::SetUp();
+        if (IsSkipped())
+            return;
         m_tables.emplace();
         m_firewall = platform::makeNftablesFirewall(m_firewallOp, {Table, "nft", m_ns->name()},
                                                     {VerificationInterval, [this] { return m_now; }});
@@ -139,7 +139,6 @@ protected:
     }
 
     std::chrono::steady_clock::time_point m_now; // the clock of the firewall's verification interval
-    std::optional<NetworkNamespace> m_ns;
     std::optional<test::TestTables> m_tables;
     test::RecordingOperator m_firewallOp;
     std::unique_ptr<platform::FirewallCommand> m_firewall;

@@ -22,6 +22,8 @@ const std::string RegistryOk = " - Registry OK.";
 const std::string Loaded = " - Config loaded.";
 const std::string Failed = " - Database connection FAILED!.";
 const std::string Established = " - Database connection established.";
+const std::string BannerRule = "-------------------------------------------";
+const std::string BannerBeta = "This is a BETA-Version. It should not be used on productive systems!";
 
 std::string readFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -73,8 +75,7 @@ TEST(ConfigurationLoad, FirstStartWithoutFileWritesPlaceholdersAndOpensTheDialog
     EXPECT_TRUE(f.load->ConfigError());
     EXPECT_EQ(f.dialogShown, 1);
     EXPECT_FALSE(f.load->Conn().connected()) << "no connection is tried while a value is missing";
-    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, RegistryOk, Loaded, ConfigurationLoad::BannerRule,
-                                                      ConfigurationLoad::BannerBeta}));
+    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, RegistryOk, Loaded, BannerRule, BannerBeta}));
     EXPECT_EQ(readFile(f.configFile()), "[RDPOstrel]\r\nSQLServer=SQL SERVER\r\nSQLPort=3306\r\n"
                                         "SQLDatabase=SQL DATENBANK\r\nSQLUsername=SQL USERNAME\r\n"
                                         "SQLPasswort=DB GEHEIMNIS\r\n\r\n");
@@ -108,8 +109,7 @@ TEST(ConfigurationLoad, SecondStartWithPlaceholdersFailsAtTheConnection) {
     EXPECT_TRUE(load.ConfigError());
     EXPECT_EQ(again.dialogShown, 0);
     EXPECT_EQ(again.op.lines(),
-              (std::vector<std::string>{Loading, RegistryOk, Loaded, Failed, ConfigurationLoad::BannerRule,
-                                        ConfigurationLoad::BannerBeta}));
+              (std::vector<std::string>{Loading, RegistryOk, Loaded, Failed, BannerRule, BannerBeta}));
     EXPECT_EQ(load.Conn().values().host, "SQL SERVER");
     EXPECT_EQ(load.Conn().values().port, 3306);
 }
@@ -123,8 +123,8 @@ TEST(ConfigurationLoad, GoodConfigurationEstablishesTheConnection) {
     EXPECT_FALSE(f.load->ConfigError());
     EXPECT_TRUE(f.load->Conn().connected());
     EXPECT_EQ(f.dialogShown, 0);
-    EXPECT_EQ(f.op.lines(), (std::vector<std::string>{Loading, RegistryOk, Loaded, Established,
-                                                      ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta}));
+    EXPECT_EQ(f.op.lines(),
+              (std::vector<std::string>{Loading, RegistryOk, Loaded, Established, BannerRule, BannerBeta}));
 }
 
 // The all-or-nothing store and release need transactions: tables without them are named at start.
@@ -144,7 +144,7 @@ TEST(ConfigurationLoad, TablesWithoutTransactionsAreNamedInOneLine) {
                                         " - Tables without transactions, so a scan's store and a release are not "
                                         "all-or-nothing: " +
                                             tables.firewall() + " (MyISAM), " + tables.history() + " (Aria)",
-                                        ConfigurationLoad::BannerRule, ConfigurationLoad::BannerBeta}));
+                                        BannerRule, BannerBeta}));
     EXPECT_FALSE(f.load->ConfigError()) << "a warning, not a faulty configuration";
 }
 

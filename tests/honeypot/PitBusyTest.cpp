@@ -5,6 +5,9 @@
 namespace ostrel::test {
 namespace {
 
+// At most ten connection threads at a time; further peers wait in the listen queue.
+constexpr int ConnectionLimit = 10;
+
 // Connections held inside their block operation by a write lock on the active-block table.
 class PitBusy : public PitTest {
 protected:
@@ -25,15 +28,15 @@ protected:
 
 TEST_F(PitBusy, TheEleventhPeerIsAcceptedOnlyWhenOneOfTenBusyConnectionsEnds) {
     std::vector<HoneypotPeer> busy;
-    for (int i = 0; i < Pit::MaxThreads; ++i)
+    for (int i = 0; i < ConnectionLimit; ++i)
         busy.push_back(connect("203.0.113." + std::to_string(11 + i)));
-    ASSERT_TRUE(m_op.waitForTarpitSize(Pit::MaxThreads));
+    ASSERT_TRUE(m_op.waitForTarpitSize(ConnectionLimit));
 
     // The kernel completes the handshake; the peer then waits in the listen queue, not refused.
     const HoneypotPeer eleventh = connect("203.0.113.21");
     ASSERT_TRUE(m_net->run([&] { return eventually([&] { return acceptQueueLength(m_port) == 1; }); }))
         << "the eleventh peer never reached the listen queue";
-    EXPECT_FALSE(m_op.waitUntil([&] { return m_op.tarpit().size() > Pit::MaxThreads; }, 300ms))
+    EXPECT_FALSE(m_op.waitUntil([&] { return m_op.tarpit().size() > ConnectionLimit; }, 300ms))
         << "the eleventh peer was accepted while ten connections were busy";
     EXPECT_EQ(m_net->run([&] { return acceptQueueLength(m_port); }), 1);
     EXPECT_FALSE(eleventh.waitClosed(0ms));
@@ -43,9 +46,9 @@ TEST_F(PitBusy, TheEleventhPeerIsAcceptedOnlyWhenOneOfTenBusyConnectionsEnds) {
     for (const HoneypotPeer& peer : busy)
         EXPECT_TRUE(peer.waitClosed(Patience));
     ASSERT_TRUE(waitUntilIdle());
-    EXPECT_EQ(m_op.tarpitHistory().size(), 2u * (Pit::MaxThreads + 1));
+    EXPECT_EQ(m_op.tarpitHistory().size(), 2u * (ConnectionLimit + 1));
     EXPECT_EQ(rowsFor("203.0.113.21"), 1);
-    EXPECT_EQ(m_pit->connectionThreadPeak(), Pit::MaxThreads);
+    EXPECT_EQ(m_pit->connectionThreadPeak(), ConnectionLimit);
 }
 
 TEST_F(PitBusy, KickClosesTheLiveConnectionsOfExactlyThatAddress) {

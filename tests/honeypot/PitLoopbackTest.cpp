@@ -22,6 +22,9 @@
 namespace ostrel::test {
 namespace {
 
+// At most ten connection threads at a time; further peers wait in the listen queue.
+constexpr int ConnectionLimit = 10;
+
 using namespace std::chrono_literals;
 
 constexpr auto Patience = 20s;
@@ -109,13 +112,13 @@ protected:
 
 TEST_F(PitLoopback, TheEleventhPeerIsTakenOnlyWhenOneOfTenBusyConnectionsEnds) {
     std::vector<LoopbackPeer> busy;
-    for (int i = 0; i < Pit::MaxThreads; ++i)
+    for (int i = 0; i < ConnectionLimit; ++i)
         busy.push_back(connect("127.0.0." + std::to_string(11 + i)));
-    ASSERT_TRUE(m_op.waitForHeld(Pit::MaxThreads));
+    ASSERT_TRUE(m_op.waitForHeld(ConnectionLimit));
 
     // The system completes the handshake; the peer then waits in the listen queue, not refused.
     const LoopbackPeer eleventh = connect("127.0.0.21");
-    EXPECT_FALSE(m_op.waitUntil([&] { return m_op.tarpit().size() > std::size_t{Pit::MaxThreads}; }, 300ms))
+    EXPECT_FALSE(m_op.waitUntil([&] { return m_op.tarpit().size() > std::size_t{ConnectionLimit}; }, 300ms))
         << "the eleventh peer was taken while ten connections were busy";
     EXPECT_FALSE(eleventh.waitClosed(0ms));
 
@@ -123,9 +126,9 @@ TEST_F(PitLoopback, TheEleventhPeerIsTakenOnlyWhenOneOfTenBusyConnectionsEnds) {
     EXPECT_TRUE(eleventh.waitClosed(Patience));
     for (const LoopbackPeer& peer : busy)
         EXPECT_TRUE(peer.waitClosed(Patience));
-    ASSERT_TRUE(m_op.waitUntil([&] { return m_op.removals() == Pit::MaxThreads + 1; }));
+    ASSERT_TRUE(m_op.waitUntil([&] { return m_op.removals() == ConnectionLimit + 1; }));
     EXPECT_TRUE(m_op.tarpit().empty());
-    EXPECT_EQ(m_pit->connectionThreadPeak(), Pit::MaxThreads);
+    EXPECT_EQ(m_pit->connectionThreadPeak(), ConnectionLimit);
     EXPECT_TRUE(m_firewall.changes().empty()) << "Debug blocks nothing";
 }
 

@@ -17,6 +17,8 @@
 namespace ostrel::test {
 namespace {
 
+using ConfigDialogStarted = StartedWindowTest;
+
 // The next widget that the Tab key reaches after `from`.
 QWidget* nextTabStop(QWidget* from) {
     for (QWidget* next = from->nextInFocusChain(); next && next != from; next = next->nextInFocusChain())
@@ -250,12 +252,8 @@ TEST(ConfigDialog, SpinButtonsStepWithinTheRangeAndTypedTextStaysUnchecked) {
     EXPECT_EQ(dialog.Blocktime->text(), "1440");
 }
 
-TEST(ConfigDialog, AnUnsavedEditIsUsedByTheNextPass) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    rig.writeConfig(goodConfig(tables));
-    TestWindow& window = rig.start();
+TEST_F(ConfigDialogStarted, AnUnsavedEditIsUsedByTheNextPass) {
+    TestWindow& window = start();
     ASSERT_FALSE(window.ConfigError());
 
     RefusingPort refusing;
@@ -269,7 +267,7 @@ TEST(ConfigDialog, AnUnsavedEditIsUsedByTheNextPass) {
     EXPECT_TRUE(logMessages(window).filter(" EDatabaseError:").size() == 1)
         << logMessages(window).join("\n").toStdString();
     ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
-    EXPECT_NE(rig.readConfig().find("SQLPort=" + std::to_string(TestServer::get().port)), std::string::npos)
+    EXPECT_NE(rig().readConfig().find("SQLPort=" + std::to_string(TestServer::get().port)), std::string::npos)
         << "the file keeps the saved port";
 }
 

@@ -17,6 +17,8 @@
 namespace ostrel::test {
 namespace {
 
+using ErrorReportStarted = StartedWindowTest;
+
 TEST(ErrorReport, FullStopRule) {
     const std::pair<std::string, std::string> cases[] = {
         {"abc", "abc."}, {"abc.", "abc."}, {"abc!", "abc!"},      {"(x)", "(x)"},        {"", ""},     {"a/", "a/."},
@@ -120,16 +122,12 @@ private:
 // A release that fails inside a timer tick reaches the operator once the tick is over: the
 // timer goes on ticking (and guarding) while the box waits for OK, and a pass that keeps
 // failing the same way adds no second box on top.
-TEST(ErrorReport, TicksGoOnWhileAnErrorOfATickIsShown) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    rig.writeConfig(goodConfig(tables));
-    TestWindow& window = rig.start();
+TEST_F(ErrorReportStarted, TicksGoOnWhileAnErrorOfATickIsShown) {
+    TestWindow& window = start();
     ASSERT_FALSE(window.ConfigError());
     window.realModals = true;
     // The release reads the active blocks: without their table every pass fails there.
-    tables.exec("DROP TABLE " + tables.firewall());
+    tables().exec("DROP TABLE " + tables().firewall());
 
     int ticks = 0;
     QObject::connect(window.Timer, &QTimer::timeout, [&ticks] { ++ticks; });
@@ -141,7 +139,7 @@ TEST(ErrorReport, TicksGoOnWhileAnErrorOfATickIsShown) {
 
     ASSERT_TRUE(waitUntil([&] { return operatorAway.closed; }, std::chrono::seconds(30)));
     EXPECT_GE(operatorAway.ticksWhileOpen, 12) << "the timer stood still while the box was open";
-    EXPECT_TRUE(operatorAway.text.contains(QString::fromStdString(tables.firewall())))
+    EXPECT_TRUE(operatorAway.text.contains(QString::fromStdString(tables().firewall())))
         << operatorAway.text.toStdString();
     EXPECT_TRUE(window.Timer->isActive());
 

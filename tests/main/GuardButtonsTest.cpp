@@ -14,6 +14,8 @@
 namespace ostrel::test {
 namespace {
 
+using GuardButtonsStarted = StartedWindowTest;
+
 const std::vector<std::string> MessageThenDialog = {"message", "modal dialog"};
 
 struct RefusedButton {
@@ -62,12 +64,8 @@ TEST(GuardButtons, TheRealMessageBoxAndModalDialogCanBeClosed) {
     EXPECT_FALSE(window.config_f().isVisible()) << "closing the dialog hides it";
 }
 
-TEST(GuardButtons, TimerButtonCaptionsAndBar) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    rig.writeConfig(goodConfig(tables));
-    TestWindow& window = rig.start();
+TEST_F(GuardButtonsStarted, TimerButtonCaptionsAndBar) {
+    TestWindow& window = start();
     EXPECT_EQ(window.BTN_Timer->text(), "Start timer");
     EXPECT_EQ(window.PG->maximum(), 100);
 
@@ -102,12 +100,8 @@ TEST(GuardButtons, TimerButtonCaptionsAndBar) {
     EXPECT_TRUE(window.shown.empty());
 }
 
-TEST(GuardButtons, AnIntervalThatIsNoNumberReachesTheErrorReport) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    rig.writeConfig(goodConfig(tables));
-    TestWindow& window = rig.start();
+TEST_F(GuardButtonsStarted, AnIntervalThatIsNoNumberReachesTheErrorReport) {
+    TestWindow& window = start();
     window.config_f().Time->setText("abc");
 
     window.BTN_TimerClick();
@@ -121,14 +115,8 @@ TEST(GuardButtons, AnIntervalThatIsNoNumberReachesTheErrorReport) {
     EXPECT_FALSE(logMessages(window).contains(" - Single pass carried out!"));
 }
 
-TEST(GuardButtons, SinglePassRunsAtOnceAndClosesWithItsLine) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    auto config = goodConfig(tables);
-    config.push_back("LastRecord=0");
-    rig.writeConfig(config);
-    TestWindow& window = rig.start();
+TEST_F(GuardButtonsStarted, SinglePassRunsAtOnceAndClosesWithItsLine) {
+    TestWindow& window = start({"LastRecord=0"});
     window.BTN_TimerClick();
     window.TimerTimer();
     ASSERT_EQ(window.PG->value(), 10);
@@ -141,15 +129,11 @@ TEST(GuardButtons, SinglePassRunsAtOnceAndClosesWithItsLine) {
     EXPECT_EQ(window.PG->value(), 0);
     EXPECT_EQ(window.guard().TickCounter(), 0);
     EXPECT_TRUE(window.Timer->isActive()) << "the single pass leaves the timer alone";
-    EXPECT_NE(rig.readConfig().find("LastRecord="), std::string::npos) << "written after every pass";
+    EXPECT_NE(rig().readConfig().find("LastRecord="), std::string::npos) << "written after every pass";
 }
 
-TEST(GuardButtons, ConfigErrorSetWhileTheTimerRunsKeepsItRunning) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    rig.writeConfig(goodConfig(tables));
-    TestWindow& window = rig.start();
+TEST_F(GuardButtonsStarted, ConfigErrorSetWhileTheTimerRunsKeepsItRunning) {
+    TestWindow& window = start();
     window.BTN_TimerClick();
     ASSERT_TRUE(window.Timer->isActive());
 

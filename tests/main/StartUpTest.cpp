@@ -12,6 +12,8 @@
 namespace ostrel::test {
 namespace {
 
+using StartUpStarted = StartedWindowTest;
+
 const QString Loading = " - Loading config ... ";
 const QString RegistryOk = " - Registry OK.";
 const QString Loaded = " - Config loaded.";
@@ -58,18 +60,14 @@ TEST(StartUp, WithPlaceholdersTheConnectionFails) {
     EXPECT_EQ(window.config_f().ConfServer->text(), "SQL SERVER");
 }
 
-TEST(StartUp, WithAGoodConfigurationTheConnectionIsEstablished) {
-    OSTREL_REQUIRE_TEST_DB();
-    TestTables tables;
-    WindowRig rig;
-    rig.writeConfig(goodConfig(tables));
-    TestWindow& window = rig.start();
+TEST_F(StartUpStarted, WithAGoodConfigurationTheConnectionIsEstablished) {
+    TestWindow& window = start();
 
     EXPECT_FALSE(window.ConfigError());
     EXPECT_FALSE(window.config_f().isVisible());
     EXPECT_EQ(logMessages(window), (QStringList{Loading, RegistryOk, Loaded, " - Database connection established.",
-                                                Rule, Beta, sourceLine(rig)}));
-    EXPECT_EQ(window.config_f().tbl_prefix->text().toStdString(), tables.prefix());
+                                                Rule, Beta, sourceLine(rig())}));
+    EXPECT_EQ(window.config_f().tbl_prefix->text().toStdString(), tables().prefix());
 }
 
 // After a reboot the firewall holds nothing: start-up puts every active block's rule back.

@@ -14,7 +14,9 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,30 @@ private:
 
 // Connection lines for the test server and a pair of tables of the test's own.
 std::vector<std::string> goodConfig(const TestTables& tables);
+
+// A test of the window started over tables of its own with a good configuration; skipped
+// without a test database.
+class StartedWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OSTREL_REQUIRE_TEST_DB();
+        m_tables.emplace();
+    }
+
+    // Writes the good configuration, `extraLines` after it, and starts the window.
+    TestWindow& start(const std::vector<std::string>& extraLines = {}) {
+        std::vector<std::string> config = goodConfig(*m_tables);
+        config.insert(config.end(), extraLines.begin(), extraLines.end());
+        m_rig.writeConfig(config);
+        return m_rig.start();
+    }
+    TestTables& tables() { return *m_tables; }
+    WindowRig& rig() { return m_rig; }
+
+private:
+    std::optional<TestTables> m_tables;
+    WindowRig m_rig; // the window goes before its tables
+};
 
 // The lines of a pane; with `withoutTime`, each line's leading date and time are taken off.
 QStringList paneLines(const QString& text, bool withoutTime = true);

@@ -1,7 +1,7 @@
 #include "common/Errors.h"
 #include "platform/linux/NftablesScript.h"
 #include "platform/platform.h"
-#include "support/NetworkNamespace.h"
+#include "support/NamespaceTest.h"
 #include "support/NftablesInspection.h"
 #include "support/RecordingOperator.h"
 
@@ -45,14 +45,8 @@ std::string v6Address(int host) {
     return text;
 }
 
-class NftablesFirewallInNamespace : public ::testing::Test {
+class NftablesFirewallInNamespace : public test::NamespaceTest {
 protected:
-    void SetUp() override {
-        if (!NetworkNamespace::available())
-            GTEST_SKIP() << NetworkNamespace::unavailableReason();
-        m_ns.emplace();
-    }
-
     std::unique_ptr<FirewallCommand> firewall(const std::string& nftPath = "nft", FirewallRecordTiming timing = {}) {
         NftablesOptions options;
         options.nftPath = nftPath;
@@ -71,7 +65,6 @@ protected:
     std::size_t rules() { return test::ruleCount(*m_ns, NftablesOptions{}.table, InputChain); }
 
     RecordingOperator m_op;
-    std::optional<NetworkNamespace> m_ns;
 };
 
 TEST_F(NftablesFirewallInNamespace, RefusesEverythingButAnAddressOfAnotherMachine) {

@@ -4,7 +4,6 @@
 #include "common/Operator.h"
 #include "platform/linux/ChildProcess.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -61,67 +60,20 @@ std::string errorMessageOf(const ProcessOutcome& outcome) {
     return std::string(text.substr(0, MaxErrorLength));
 }
 
-// A refused text is shown, not trusted: control characters would break the log line.
-std::string printable(const std::string& text) {
-    std::string shown = text.substr(0, 100);
-    std::replace_if(
-        shown.begin(), shown.end(), [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; }, '?');
-    return shown;
-}
-
-const char* verbOf(RuleChangeKind kind) {
-    return kind == RuleChangeKind::Add ? "add" : "delete";
-}
-
 } // namespace
 
-NftablesFirewall::NftablesFirewall(Operator& op, NftablesOptions options, FirewallRecordTiming timing)
-    : m_op(op), m_options(std::move(options)), m_commandLine(nftCommandLine(m_options, {"-f", "-"})),
-      m_listCommandLine(nftCommandLine(m_options, {"-j", "list", "table", "inet", m_options.table})),
-      m_record(std::move(timing)) {
+NftablesFirewall::NftablesFirewall(Operator& op, NftablesOptions options)
+    : m_options(std::move(options)), m_commandLine(nftCommandLine(m_options, {"-f", "-"})),
+      m_listCommandLine(nftCommandLine(m_options, {"-j", "list", "table", "inet", m_options.table})) {
     if (!isNftIdentifier(m_options.table))
         throw EInvalidIdentifier("Not a usable nftables table name: '" + printable(m_options.table) + "'");
     const NftRun setUp = runScript(setUpScript(m_options.table));
     if (!setUp.succeeded)
-        logLine(m_op,
+        logLine(op,
                 " - Firewall: could not set up the nftables table inet " + m_options.table + " (" + setUp.error + ")");
-    m_worker = std::thread([this] { work(); });
 }
 
-NftablesFirewall::~NftablesFirewall() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_one();
-    m_worker.join();
-}
-
-void NftablesFirewall::addRule(const std::string& ruleName, const std::string& address) {
-    queue(RuleChangeKind::Add, ruleName, address);
-}
-
-void NftablesFirewall::deleteRule(const std::string& ruleName, const std::string& address) {
-    queue(RuleChangeKind::Delete, ruleName, address);
-}
-
-void NftablesFirewall::drain() {
-    std::unique_lock lock(m_mutex);
-    const std::uint64_t target = m_queuedCount;
-    m_applied.wait(lock, [&] { return m_appliedCount >= target; });
-}
-
-std::vector<std::string> NftablesFirewall::blockedAddresses() {
-    drain();
-    return m_record.addressesOrRead([this] { return listTable(); });
-}
-
-std::optional<std::uint64_t> NftablesFirewall::heldAddressesVersion() {
-    drain();
-    return m_record.version();
-}
-
-std::vector<std::string> NftablesFirewall::listTable() const {
+std::vector<std::string> NftablesFirewall::list() {
     const ProcessOutcome outcome = runProcess(m_listCommandLine);
     if (!outcome.succeeded()) {
         // A table that is gone (a flushed ruleset, a reboot) holds nothing; the next change
@@ -137,89 +89,30 @@ std::vector<std::string> NftablesFirewall::listTable() const {
     }
 }
 
-void NftablesFirewall::queue(RuleChangeKind kind, const std::string& ruleName, const std::string& address) {
-    auto literal = parseIpLiteral(address);
-    const char* refusal = !literal                        ? "not an IP address"
-                          : isLoopbackAddress(address)    ? "loopback address"
-                          : !isSingleHostAddress(address) ? "not a single host"
-                                                          : nullptr;
-    if (refusal) {
-        logLine(m_op, std::string(" - Firewall: refused to ") + verbOf(kind) + " '" + printable(address) + "' (" +
-                          refusal + ")");
-        return;
-    }
-    RuleChange change{kind, std::move(*literal), kind == RuleChangeKind::Add ? elementComment(ruleName) : "", address};
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending.push_back(std::move(change));
-        ++m_queuedCount;
-    }
-    m_wake.notify_one();
-}
-
-void NftablesFirewall::work() {
+std::vector<std::optional<std::string>> NftablesFirewall::apply(std::span<const FirewallChange> changes) {
     std::vector<RuleChange> batch;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [&] { return m_stopping || !m_pending.empty(); });
-        if (m_pending.empty())
-            return;
-        batch.clear();
-        batch.swap(m_pending); // the emptied vector keeps its capacity for the next changes
-        lock.unlock();
-        apply(batch);
-        lock.lock();
-        m_appliedCount += batch.size();
-        m_applied.notify_all();
+    batch.reserve(changes.size());
+    for (const FirewallChange& change : changes) {
+        batch.push_back({change.kind, change.address,
+                         change.kind == RuleChangeKind::Add ? elementComment(change.ruleName) : "", change.requested});
     }
-}
-
-void NftablesFirewall::apply(std::span<const RuleChange> batch) {
-    try {
-        const NftRun whole = runScript(batchScript(m_options.table, batch));
-        if (whole.succeeded) {
-            applied(batch);
-            return;
-        }
-        if (whole.worthRetrying) {
-            // When even the bare set-up fails, nft cannot work here at all (no rights, no
-            // nf_tables): one process per change would only repeat that answer.
-            const NftRun setUp = runScript(setUpScript(m_options.table));
-            if (setUp.succeeded) {
-                for (const RuleChange& change : batch) {
-                    const NftRun single = runScript(batchScript(m_options.table, {&change, 1}));
-                    if (single.succeeded) {
-                        applied({&change, 1});
-                    } else {
-                        m_record.failed();
-                        logFailure(change, single.error);
-                    }
-                }
-                return;
+    const NftRun whole = runScript(batchScript(m_options.table, batch));
+    if (whole.succeeded)
+        return std::vector<std::optional<std::string>>(batch.size());
+    if (whole.worthRetrying) {
+        // When even the bare set-up fails, nft cannot work here at all (no rights, no
+        // nf_tables): one process per change would only repeat that answer.
+        const NftRun setUp = runScript(setUpScript(m_options.table));
+        if (setUp.succeeded) {
+            std::vector<std::optional<std::string>> errors;
+            for (const RuleChange& change : batch) {
+                const NftRun single = runScript(batchScript(m_options.table, {&change, 1}));
+                errors.push_back(single.succeeded ? std::nullopt : std::optional<std::string>(single.error));
             }
+            return errors;
         }
-        m_record.failed();
-        for (const RuleChange& change : batch)
-            logFailure(change, whole.error);
-    } catch (const std::exception& error) {
-        m_record.failed();
-        for (const RuleChange& change : batch)
-            logFailure(change, error.what());
     }
-}
-
-void NftablesFirewall::applied(std::span<const RuleChange> changes) {
-    for (const RuleChange& change : changes) {
-        // The table may have been set up anew by this batch, after a flush from outside: the
-        // record learns that at its next reading.
-        const std::optional<std::string> address = canonicalAddress(change.requested);
-        if (!address)
-            m_record.failed(); // what the record cannot spell, the next reading will
-        else if (change.kind == RuleChangeKind::Add)
-            m_record.added(*address);
-        else
-            m_record.removed(*address);
-    }
+    return std::vector<std::optional<std::string>>(batch.size(), whole.error);
 }
 
 NftablesFirewall::NftRun NftablesFirewall::runScript(const std::string& script) const {
@@ -233,14 +126,10 @@ NftablesFirewall::NftRun NftablesFirewall::runScript(const std::string& script) 
     }
 }
 
-void NftablesFirewall::logFailure(const RuleChange& change, const std::string& error) {
-    logLine(m_op,
-            std::string(" - Firewall: could not ") + verbOf(change.kind) + " " + change.requested + " (" + error + ")");
-}
-
 std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options,
                                                       FirewallRecordTiming timing) {
-    return std::make_unique<NftablesFirewall>(op, std::move(options), std::move(timing));
+    return std::make_unique<QueuedFirewallCommand>(op, std::make_unique<NftablesFirewall>(op, std::move(options)),
+                                                   std::move(timing));
 }
 
 std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op) {

@@ -1,39 +1,26 @@
 #pragma once
 
-#include "platform/HeldAddressRecord.h"
+#include "platform/QueuedFirewallCommand.h"
 #include "platform/linux/NftablesScript.h"
 #include "platform/platform.h"
 
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace ostrel::platform {
 
-// The firewall command on nftables. Calls validate the address and queue the change; one
-// worker applies everything queued at each wake-up as one `nft -f -` batch, so thousands of
-// blocks cost one process. A failed batch is retried change by change, and every change that
-// still fails is logged with the address it could not change.
-class NftablesFirewall final : public FirewallCommand {
+// The firewall on nftables, as the queued command drives it: every batch becomes one
+// `nft -f -` run, so thousands of blocks cost one process. A failed batch is retried change
+// by change, so that only the changes that still fail are reported as failed.
+class NftablesFirewall final : public FirewallBackend {
 public:
     // Sets the table up at once; a failure is logged, not raised, because every batch
     // repeats the set-up. Raises EInvalidIdentifier for a table name nft would not take.
-    NftablesFirewall(Operator& op, NftablesOptions options, FirewallRecordTiming timing = {});
-    // Applies what is still queued, then stops the worker.
-    ~NftablesFirewall() override;
-    NftablesFirewall(const NftablesFirewall&) = delete;
-    NftablesFirewall& operator=(const NftablesFirewall&) = delete;
+    NftablesFirewall(Operator& op, NftablesOptions options);
 
-    void addRule(const std::string& ruleName, const std::string& address) override;
-    void deleteRule(const std::string& ruleName, const std::string& address) override;
-    void drain() override;
-    // After the queue drained: from the record of the changes while it answers, else by listing
-    // the table with one `nft -j` run, which then becomes the record.
-    std::vector<std::string> blockedAddresses() override;
-    std::optional<std::uint64_t> heldAddressesVersion() override;
+    std::vector<std::optional<std::string>> apply(std::span<const FirewallChange> changes) override;
+    // One `nft -j list table` run.
+    std::vector<std::string> list() override;
 
 private:
     struct NftRun {
@@ -42,29 +29,11 @@ private:
         std::string error;
     };
 
-    void queue(RuleChangeKind kind, const std::string& ruleName, const std::string& address);
-    void work();
-    void apply(std::span<const RuleChange> batch);
-    void applied(std::span<const RuleChange> changes);
-    std::vector<std::string> listTable() const;
     NftRun runScript(const std::string& script) const;
-    void logFailure(const RuleChange& change, const std::string& error);
 
-    Operator& m_op;
     const NftablesOptions m_options;
     const std::vector<std::string> m_commandLine;     // nft -f - (applies a script)
     const std::vector<std::string> m_listCommandLine; // nft -j list table inet <table>
-
-    HeldAddressRecord m_record;
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_applied;
-    std::vector<RuleChange> m_pending;
-    std::uint64_t m_queuedCount = 0;
-    std::uint64_t m_appliedCount = 0;
-    bool m_stopping = false;
-    std::thread m_worker; // started by the constructor once the table is set up
 };
 
 } // namespace ostrel::platform

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "platform/Addresses.h"
+#include "platform/QueuedFirewallCommand.h"
 
 #include <span>
 #include <string>
 
 namespace ostrel::platform {
-
-enum class RuleChangeKind { Add, Delete };
 
 // One queued change of the block sets. Only `address` and `comment` reach a script.
 struct RuleChange {

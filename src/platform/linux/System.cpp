@@ -30,10 +30,6 @@ std::filesystem::path executableFolder() {
     return executable.parent_path();
 }
 
-std::filesystem::path eventlogFolder() {
-    return executableFolder() / "Eventlog";
-}
-
 std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path& channelFolder) {
     return std::make_unique<ChannelFileSource>(channelFolder);
 }

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <optional>
 #include <string>
 
 namespace ostrel::platform {
-
-// The rules of the program's own carry this prefix followed by the address.
-inline constexpr const char* RuleNamePrefix = "Autoblock_";
 
 // The properties of the inbound block rule of one address, as the Windows Firewall takes them:
 // the same rule as "netsh advfirewall firewall add rule name=... remoteip=... action=block

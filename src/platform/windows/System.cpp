@@ -67,10 +67,6 @@ std::filesystem::path executableFolder() {
     }
 }
 
-std::filesystem::path eventlogFolder() {
-    return executableFolder() / "Eventlog";
-}
-
 std::unique_ptr<EventSource> makeEventSource(const std::filesystem::path&) {
     return std::make_unique<WmiEventSource>();
 }

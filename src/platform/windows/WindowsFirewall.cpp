@@ -1,38 +1,16 @@
 #include "platform/windows/WindowsFirewall.h"
 
 #include "common/Errors.h"
-#include "common/Operator.h"
 #include "platform/windows/FirewallRules.h"
 #include "platform/windows/SystemErrors.h"
 #include "platform/windows/WindowsApi.h"
 
 #include <algorithm>
-#include <future>
 #include <objbase.h>
 #include <optional>
 
 namespace ostrel::platform {
 namespace {
-
-// A refused text is shown, not trusted: control characters would break the log line.
-std::string printable(const std::string& text) {
-    std::string shown = text.substr(0, 100);
-    std::replace_if(
-        shown.begin(), shown.end(), [](char c) { return (c >= 0 && c < 0x20) || c == 0x7f; }, '?');
-    return shown;
-}
-
-// A change the firewall took, in the record's spelling; one it cannot spell leaves the answer
-// to the next listing.
-void recordChange(HeldAddressRecord& record, const std::string& address, bool added) {
-    const std::optional<std::string> canonical = canonicalAddress(address);
-    if (!canonical)
-        record.failed();
-    else if (added)
-        record.added(*canonical);
-    else
-        record.removed(*canonical);
-}
 
 std::string describe(const EOleException& error) {
     return std::string(error.what()) + " " + hexCode(static_cast<std::uint32_t>(error.code()));
@@ -56,140 +34,69 @@ private:
 
 } // namespace
 
-WindowsFirewall::WindowsFirewall(Operator& op, FirewallRecordTiming timing)
-    : m_op(op), m_record(std::move(timing)), m_worker([this] { work(); }) {}
+WindowsFirewall::WindowsFirewall() = default;
+WindowsFirewall::~WindowsFirewall() = default;
 
-WindowsFirewall::~WindowsFirewall() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_one();
-    m_worker.join();
-}
-
-void WindowsFirewall::addRule(const std::string& ruleName, const std::string& address) {
-    const auto rule = blockRuleFor(ruleName, address);
-    if (!rule) {
-        logLine(m_op, " - Firewall: refused to add '" + printable(address) + "' (not an IP address, or loopback)");
-        return;
-    }
-    queue([this, rule = *rule, address](const Reach& rules) {
-        try {
-            rules().add(rule);
-            recordChange(m_record, address, true);
-            return true;
-        } catch (const EOleException& error) {
-            m_record.failed();
-            logLine(m_op, " - Firewall: could not add " + address + " (" + describe(error) + ")");
-            return false;
-        }
-    });
-}
-
-void WindowsFirewall::deleteRule(const std::string& ruleName, const std::string& address) {
-    if (!blockRuleFor(ruleName, address)) {
-        logLine(m_op, " - Firewall: refused to delete '" + printable(address) + "' (not an IP address, or loopback)");
-        return;
-    }
-    queue([this, ruleName, address](const Reach& rules) {
-        try {
-            rules().remove(ruleName);
-            recordChange(m_record, address, false);
-            return true;
-        } catch (const EOleException& error) {
-            m_record.failed();
-            logLine(m_op, " - Firewall: could not delete " + address + " (" + describe(error) + ")");
-            return false;
-        }
-    });
-}
-
-void WindowsFirewall::drain() {
-    std::unique_lock lock(m_mutex);
-    const std::uint64_t target = m_queuedCount;
-    m_done.wait(lock, [&] { return m_doneCount >= target; });
-}
-
-std::vector<std::string> WindowsFirewall::blockedAddresses() {
-    drain();
-    return m_record.addressesOrRead([this] { return listRules(); });
-}
-
-std::optional<std::uint64_t> WindowsFirewall::heldAddressesVersion() {
-    drain();
-    return m_record.version();
-}
-
-std::vector<std::string> WindowsFirewall::listRules() {
-    // Listed on the worker, in its apartment, after every change queued before.
-    std::promise<std::vector<std::string>> listed;
-    std::future<std::vector<std::string>> result = listed.get_future();
-    queue([&listed](const Reach& rules) {
-        try {
-            std::vector<std::string> addresses;
-            for (const std::string& name : rules().names()) {
-                const auto address = addressOfRuleName(name);
-                const auto canonical = address ? canonicalAddress(*address) : std::nullopt;
-                if (canonical && std::find(addresses.begin(), addresses.end(), *canonical) == addresses.end())
-                    addresses.push_back(*canonical);
-            }
-            listed.set_value(std::move(addresses));
-            return true;
-        } catch (...) {
-            listed.set_exception(std::current_exception());
-            return false;
-        }
-    });
-    return result.get();
-}
-
-void WindowsFirewall::queue(Job job) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending.push_back(std::move(job));
-        ++m_queuedCount;
-    }
-    m_wake.notify_one();
-}
-
-void WindowsFirewall::work() {
+void WindowsFirewall::serve(const std::function<void()>& loop) {
     const WorkerApartment apartment;
-    std::optional<FirewallRules> rules;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [&] { return m_stopping || !m_pending.empty(); });
-        if (m_pending.empty())
-            return;
-        Job job = std::move(m_pending.front());
-        m_pending.pop_front();
-        lock.unlock();
-        // Made at the first change and again after a failure, so that a firewall service that
-        // was down a moment ago is reached once it runs.
-        const Reach reach = [&]() -> FirewallRules& {
-            if (FAILED(apartment.result()))
-                throw comError("CoInitializeEx", apartment.result());
-            if (!rules)
-                rules.emplace();
-            return *rules;
-        };
-        bool succeeded = false;
+    m_apartment = apartment.result();
+    loop();
+    m_rules.reset(); // released inside the apartment that made it
+}
+
+FirewallRules& WindowsFirewall::rules() {
+    if (FAILED(m_apartment))
+        throw comError("CoInitializeEx", m_apartment);
+    if (!m_rules)
+        m_rules = std::make_unique<FirewallRules>();
+    return *m_rules;
+}
+
+std::vector<std::optional<std::string>> WindowsFirewall::apply(std::span<const FirewallChange> changes) {
+    std::vector<std::optional<std::string>> errors;
+    for (const FirewallChange& change : changes) {
         try {
-            succeeded = job(reach);
-        } catch (const std::exception& error) {
-            logLine(m_op, std::string(" - Firewall: ") + error.what());
+            if (change.kind == RuleChangeKind::Add) {
+                const std::optional<FirewallRule> rule = blockRuleFor(change.ruleName, change.requested);
+                if (!rule) {
+                    errors.emplace_back("no rule name");
+                    continue;
+                }
+                rules().add(*rule);
+            } else {
+                rules().remove(change.ruleName);
+            }
+            errors.emplace_back(std::nullopt);
+        } catch (const EOleException& error) {
+            m_rules.reset();
+            errors.emplace_back(describe(error));
         }
-        if (!succeeded)
-            rules.reset();
-        job = {};
-        lock.lock();
-        ++m_doneCount;
-        m_done.notify_all();
     }
+    return errors;
+}
+
+std::vector<std::string> WindowsFirewall::list() {
+    try {
+        std::vector<std::string> addresses;
+        for (const std::string& name : rules().names()) {
+            const auto address = addressOfRuleName(name);
+            const auto canonical = address ? canonicalAddress(*address) : std::nullopt;
+            if (canonical && std::find(addresses.begin(), addresses.end(), *canonical) == addresses.end())
+                addresses.push_back(*canonical);
+        }
+        return addresses;
+    } catch (...) {
+        m_rules.reset();
+        throw;
+    }
+}
+
+std::unique_ptr<FirewallCommand> makeWindowsFirewall(Operator& op, FirewallRecordTiming timing) {
+    return std::make_unique<QueuedFirewallCommand>(op, std::make_unique<WindowsFirewall>(), std::move(timing));
 }
 
 std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op) {
-    return std::make_unique<WindowsFirewall>(op);
+    return makeWindowsFirewall(op);
 }
 
 } // namespace ostrel::platform

@@ -1,4 +1,5 @@
 #include "WineDetection.h"
+#include "platform/Addresses.h"
 #include "platform/platform.h"
 #include "platform/windows/RegistryKey.h"
 
@@ -40,8 +41,9 @@ TEST(WindowsSystem, TheAdapterAddressIsAnIPv4AddressOfThisMachineButNeverLoopbac
     const std::string adapter = platform::AdapterIPAddress();
     if (adapter.empty())
         GTEST_SKIP() << "no adapter with an IPv4 address is up here";
-    EXPECT_TRUE(platform::isIpLiteral(adapter)) << adapter;
-    EXPECT_FALSE(platform::isIPv6Literal(adapter)) << adapter;
+    const auto literal = platform::parseIpLiteral(adapter);
+    ASSERT_TRUE(literal) << adapter;
+    EXPECT_EQ(literal->family, platform::AddressFamily::IPv4) << adapter;
     EXPECT_FALSE(platform::isLoopbackAddress(adapter)) << adapter;
     EXPECT_TRUE(platform::isOwnAddress(adapter)) << adapter;
 }

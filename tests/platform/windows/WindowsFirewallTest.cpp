@@ -32,7 +32,8 @@ TEST(WindowsFirewallPlumbingOnly, AddAndDeleteRunTheirComCallsWithoutAnError) {
 
 TEST(WindowsFirewallPlumbingOnly, ListingTheRulesComesBackAfterTheQueuedChanges) {
     RecordingOperator op;
-    platform::WindowsFirewall firewall(op);
+    const auto command = platform::makeWindowsFirewall(op);
+    platform::FirewallCommand& firewall = *command;
     firewall.addRule("Autoblock_198.51.100.62", "198.51.100.62");
     std::vector<std::string> listed;
     try {
@@ -54,7 +55,8 @@ TEST(WindowsFirewallPlumbingOnly, ListingTheRulesComesBackAfterTheQueuedChanges)
 // record never gets its first reading and the test stops at that.
 TEST(WindowsFirewallPlumbingOnly, AfterAListingTheRecordAnswersWithTheCommandsOwnChanges) {
     RecordingOperator op;
-    platform::WindowsFirewall firewall(op);
+    const auto command = platform::makeWindowsFirewall(op);
+    platform::FirewallCommand& firewall = *command;
     EXPECT_FALSE(firewall.heldAddressesVersion()) << "nothing was listed yet";
     try {
         firewall.blockedAddresses();
@@ -74,18 +76,20 @@ TEST(WindowsFirewallPlumbingOnly, AfterAListingTheRecordAnswersWithTheCommandsOw
     EXPECT_TRUE(op.lines().empty()) << op.lines().front();
 }
 
-// This part is ours, not the firewall's: refused texts never reach a COM call.
+// This part is ours, not the firewall's: refused texts never reach a COM call (the whole rule is
+// in QueuedFirewallCommandTest).
 TEST(WindowsFirewall, RefusesWhatIsNoAddressAndLoopbackBeforeAnyComCall) {
     RecordingOperator op;
-    platform::WindowsFirewall firewall(op);
+    const auto command = platform::makeWindowsFirewall(op);
+    platform::FirewallCommand& firewall = *command;
     firewall.addRule("Autoblock_127.0.0.1", "127.0.0.1");
     firewall.addRule("Autoblock_x\" remoteip=any", "x\" remoteip=any");
     firewall.deleteRule("Autoblock_::1", "::1");
     firewall.drain();
     EXPECT_EQ(op.lines(), (std::vector<std::string>{
-                              " - Firewall: refused to add '127.0.0.1' (not an IP address, or loopback)",
-                              " - Firewall: refused to add 'x\" remoteip=any' (not an IP address, or loopback)",
-                              " - Firewall: refused to delete '::1' (not an IP address, or loopback)",
+                              " - Firewall: refused to add '127.0.0.1' (loopback address)",
+                              " - Firewall: refused to add 'x\" remoteip=any' (not an IP address)",
+                              " - Firewall: refused to delete '::1' (loopback address)",
                           }));
 }
 
