@@ -4,6 +4,7 @@
 // the rows it stores and the lines it writes, not a rule in the firewall.
 #include "config/ConfigurationLoad.h"
 #include "platform/ChannelFileWriter.h"
+#include "platform/platform.h"
 #include "platform/windows/WindowsApi.h"
 #include "platform/windows/WineDetection.h"
 #include "support/TempFolder.h"
@@ -129,6 +130,7 @@ TEST(ServiceOnWindows, OncePassStoresAndRecordsTheBlockWithTheFirewallPlumbingOn
         run({L"--config", (folder / "Config.ini").wstring(), L"--eventlog", eventlog.wstring(), L"--once"},
             folder / "output.txt");
 
+    const std::string channelFile = platform::ChannelFileSource::fileFor(eventlog, platform::RdpChannel).string();
     std::vector<std::string> expected = {
         " - Loading config ... ",
         " - Registry OK.",
@@ -136,6 +138,11 @@ TEST(ServiceOnWindows, OncePassStoresAndRecordsTheBlockWithTheFirewallPlumbingOn
         " - Database connection established.",
         ConfigurationLoad::BannerRule,
         ConfigurationLoad::BannerBeta,
+        " - Failed logons are read from the channel file " + channelFile + ".",
+        " - rdp-ostrel-service 1.0 started: events from the channel file " + channelFile + ", database " +
+            server.database + " on " + server.host + ":" + std::to_string(server.port) + ", table prefix \"" +
+            tables.prefix() + "\", history prefix \"" + tables.historyPrefix() +
+            "\", a pass every 5 seconds, no honeypot.",
         " - RecordNumber 4: 203.0.113.7",
         " - RecordNumber 3: 198.51.100.9",
         " - RecordNumber 2: 203.0.113.7",
@@ -147,13 +154,14 @@ TEST(ServiceOnWindows, OncePassStoresAndRecordsTheBlockWithTheFirewallPlumbingOn
         // reconcile that holds the firewall to the active blocks fails: at start it is logged,
         // after the pass it ends the program with that error. The rows and lines up to there are
         // the guard's own work; on Windows the pass ends normally.
-        expected.insert(expected.begin() + 6, "EOleException:" + listingFailed);
+        expected.insert(expected.begin() + 7, "EOleException:" + listingFailed);
         EXPECT_EQ(outcome.exitCode, 1u) << outcome.output;
         EXPECT_NE(outcome.output.find("rdp-ostrel-service: " + listingFailed), std::string::npos) << outcome.output;
     } else {
         expected.push_back(" - Single pass carried out!");
         EXPECT_EQ(outcome.exitCode, 0u) << outcome.output;
     }
+    expected.push_back(" - rdp-ostrel-service stopped.");
     EXPECT_EQ(messagesOf(outcome.output), expected) << outcome.output;
     EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall() + " WHERE IP = \"203.0.113.7\""), 1);
     EXPECT_EQ(tables.scalar("SELECT COUNT(*) AS value FROM " + tables.firewall()), 1);
