@@ -8,7 +8,7 @@ OSTREL_PACKAGES=(
     googletest libgmock-dev libgtest-dev libbenchmark-dev
     nftables iproute2 iputils-ping socat
     dpkg-dev lintian file
-    xvfb xauth x11-apps imagemagick
+    xvfb xauth x11-apps x11-utils imagemagick
     xrdp freerdp2-x11
 )
 

@@ -35,6 +35,11 @@ ostrel_win_qt_cached() {
 }
 
 ostrel_win_recipe_qt() { # version work prefix
+    # An interrupted build goes on where it stopped: the hour is not paid twice.
+    if [ -f "$2/build/build.ninja" ]; then
+        ninja -C "$2/build" -j "$(nproc)" && ninja -C "$2/build" install
+        return
+    fi
     ostrel_win_fetch_source qt6-base "$1" "$2/src" || return 1
     local host_cmake
     host_cmake="/usr/lib/$(gcc -print-multiarch)/cmake"
@@ -80,10 +85,11 @@ ostrel_win_qt() {
         ostrel_win_log "Qt: cached in $prefix"
     else
         local work start=$SECONDS
-        work="$(mktemp -d "$OSTREL_WIN_CACHE/build-qt.XXXXXX")"
+        # The work folder is named after the prefix, so a build cut short is resumed, not redone.
+        work="$prefix.work"
+        mkdir -p "$work"
         ostrel_win_log "Qt $(ostrel_win_source_version qt6-base-dev): building (the first time on this machine; most of an hour; log: $work/build.log)"
-        rm -rf "$prefix.partial"
-        if ostrel_win_recipe_qt "$(ostrel_win_source_version qt6-base-dev)" "$work" "$prefix.partial" >"$work/build.log" 2>&1; then
+        if ostrel_win_recipe_qt "$(ostrel_win_source_version qt6-base-dev)" "$work" "$prefix.partial" >>"$work/build.log" 2>&1; then
             [ -f "$work/source-version" ] && cp "$work/source-version" "$prefix.partial/"
             touch "$prefix.partial/.complete"
             rm -rf "$prefix"

@@ -150,6 +150,28 @@ check "the installed guard's pass made the block's row in the database" \
 check "the installed guard's pass logged the block (the firewall under Wine: plumbing only)" \
     grep -q '\[RDP-Block\] IP 203.0.113.77' "$build/setup-once.log"
 
+# 3b. The installed window opens on a display (Xvfb), with Windows' own platform plugin, reading
+# the settings above; a picture of it is kept beside the build (docs/ holds one).
+if [ "$with_window" -eq 1 ]; then
+    display=":$((150 + $$ % 100))"
+    Xvfb "$display" -screen 0 1100x760x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    DISPLAY="$display" timeout 150 wine "C:\\Program Files\\RDP-Ostrel\\rdp-ostrel.exe" >"$build/window.log" 2>&1 &
+    window=$!
+    window_shown() { DISPLAY="$display" xwininfo -root -tree | grep -q '"RDP-Ostrel"'; }
+    check "the installed window opens on a display (Xvfb)" wait_for 90 window_shown
+    # Its first lines written and drawn.
+    sleep 5
+    DISPLAY="$display" import -window root "$build/window-under-wine.png" >/dev/null 2>&1 &&
+        echo "        picture of the window under Wine: $build/window-under-wine.png"
+    kill "$window" 2>/dev/null
+    wait "$window" 2>/dev/null
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+else
+    echo "skipped the installed window on a display: no Qt for Windows in the cache"
+fi
+
 # 4. The uninstaller removes the service and the programs and keeps the settings and the log.
 uninstall /S
 service_gone() { ! service_key >/dev/null; }
