@@ -3,7 +3,8 @@
 // one after another at random moments of the timer's cycle. Each makes two failed logons
 // (threshold 1); the time measured runs from the append of the second, the record that crosses
 // the threshold, to the kernel adding the address to the firewall's set, as `nft monitor` in the
-// namespace reports it. Printed for the channel file and for the xrdp log, median and maximum beside their targets, whatever the timer's interval.
+// namespace reports it. Printed for the channel file and for the xrdp log, median and maximum
+// beside their targets, whatever the timer's interval.
 #include "BenchPrerequisites.h"
 #include "platform/ChannelFileWriter.h"
 #include "platform/linux/ChildProcess.h"
