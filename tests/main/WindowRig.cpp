@@ -1,4 +1,5 @@
 #include "WindowRig.h"
+#include "platform/ChannelFileWriter.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -138,6 +139,14 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 void pumpEvents() {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
+}
+
+std::int64_t WindowRig::appendFailedLogons(const std::vector<std::vector<std::string>>& insertionStrings) const {
+    std::vector<platform::NewChannelRecord> records;
+    for (const auto& strings : insertionStrings)
+        records.push_back({platform::FailedLogonEventCode, std::nullopt, strings});
+    platform::ChannelFileWriter writer(eventFolder());
+    return writer.append(records) + static_cast<std::int64_t>(records.size()) - 1;
 }
 
 } // namespace ostrel::test

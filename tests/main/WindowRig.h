@@ -74,6 +74,9 @@ public:
 
     std::filesystem::path configFile() const { return m_folder / "Config.ini"; }
     std::filesystem::path eventFolder() const { return m_folder / "Eventlog"; }
+    // Appends one failed logon per entry (its insertion strings) to the channel; the number of
+    // the last record appended.
+    std::int64_t appendFailedLogons(const std::vector<std::vector<std::string>>& insertionStrings) const;
     // Writes Config.ini with these lines under [RDPOstrel], each ended by CR LF.
     void writeConfig(const std::vector<std::string>& lines) const;
     std::string readConfig() const;
