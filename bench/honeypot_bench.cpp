@@ -6,12 +6,12 @@
 // and its peers live in a network namespace of the bench's own.
 
 #include "blocking/AbuseReport.h"
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "honeypot/Pit.h"
 #include "platform/platform.h"
+#include "settings/Settings.h"
 #include "support/HoneypotPeer.h"
 #include "support/NetworkNamespace.h"
 #include "support/TempFolder.h"

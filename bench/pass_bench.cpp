@@ -12,7 +12,7 @@
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
 #include "blocking/FirewallReconcile.h"
-#include "blocking/SqlLists.h"
+#include "db/SqlLists.h"
 #include "guard/EventlogScan.h"
 #include "guard/GetEventlog.h"
 #include "platform/ChannelFileWriter.h"

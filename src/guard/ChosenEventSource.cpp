@@ -1,7 +1,7 @@
 #include "guard/ChosenEventSource.h"
 
 #include "common/Errors.h"
-#include "config/Settings.h"
+#include "settings/Settings.h"
 
 namespace ostrel {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"

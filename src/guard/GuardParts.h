@@ -1,10 +1,10 @@
 #pragma once
 
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "config/ConfigurationLoad.h"
-#include "config/Settings.h"
 #include "guard/GuardTimer.h"
 #include "honeypot/Pit.h"
+#include "settings/Settings.h"
 
 #include <filesystem>
 #include <functional>

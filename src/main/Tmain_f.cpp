@@ -1,8 +1,8 @@
 #include "main/Tmain_f.h"
 
 #include "blocking/AbuseReport.h"
+#include "blocking/OperationContext.h"
 #include "common/ErrorReport.h"
-#include "common/OperationContext.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
@@ -22,7 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-
 #include <utility>
 
 namespace ostrel {

@@ -3,9 +3,9 @@
 // namespace of the test's own, real tables.
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
+#include "blocking/FirewallLock.h"
 #include "blocking/FirewallReconcile.h"
 #include "common/Errors.h"
-#include "common/FirewallLock.h"
 #include "db/ConnectionCache.h"
 #include "guard/GuardTimer.h"
 #include "platform/platform.h"

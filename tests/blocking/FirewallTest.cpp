@@ -1,5 +1,6 @@
 #include "blocking/Firewall.h"
 
+#include "blocking/BlockTexts.h"
 #include "common/Errors.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"

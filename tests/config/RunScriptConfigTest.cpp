@@ -1,8 +1,8 @@
 // The Config.ini that scripts/run writes for a first trial, read back by the configuration load.
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "platform/linux/ChildProcess.h"
+#include "settings/Settings.h"
 #include "support/RecordingOperator.h"
 #include "support/TempFolder.h"
 

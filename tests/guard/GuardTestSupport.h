@@ -1,10 +1,10 @@
 #pragma once
 
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "guard/GetEventlog.h"
 #include "platform/ChannelFileWriter.h"
 #include "platform/platform.h"
+#include "settings/Settings.h"
 #include "support/TempFolder.h"
 #include "support/TestContext.h"
 #include "support/TestDatabase.h"

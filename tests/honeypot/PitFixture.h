@@ -1,11 +1,11 @@
 #pragma once
 
 #include "blocking/AbuseReport.h"
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "db/Connection.h"
 #include "honeypot/Pit.h"
+#include "settings/Settings.h"
 #include "support/HoneypotPeer.h"
 #include "support/NetworkNamespace.h"
 #include "support/RecordingFirewallCommand.h"

@@ -1,8 +1,8 @@
 #include "guard/ChosenEventSource.h"
 
 #include "common/Errors.h"
-#include "config/Settings.h"
 #include "platform/ChannelFileWriter.h"
+#include "settings/Settings.h"
 #include "support/TempFolder.h"
 
 #include <fstream>

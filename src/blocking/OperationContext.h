@@ -1,7 +1,7 @@
 #pragma once
 
-#include "common/FirewallAgreement.h"
-#include "common/FirewallLock.h"
+#include "blocking/FirewallAgreement.h"
+#include "blocking/FirewallLock.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "config/SettingRanges.h"
+#include "settings/SettingRanges.h"
 
 #include "common/Conversion.h"
 #include "common/Errors.h"

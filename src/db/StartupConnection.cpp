@@ -1,4 +1,4 @@
-#include "config/StartupConnection.h"
+#include "db/StartupConnection.h"
 
 #include "common/Errors.h"
 
