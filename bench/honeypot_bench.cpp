@@ -10,12 +10,12 @@
 #include "common/Operator.h"
 #include "config/IniFile.h"
 #include "honeypot/Pit.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
 #include "settings/Settings.h"
-#include "support/HoneypotPeer.h"
-#include "support/NetworkNamespace.h"
 #include "support/TempFolder.h"
 #include "support/TestDatabase.h"
+#include "support/linux/HoneypotPeer.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -4,9 +4,10 @@
 #include "blocking/BlockTexts.h"
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
-#include "support/NetworkNamespace.h"
-#include "support/NftablesInspection.h"
+#include "platform/linux/NftablesFirewall.h"
 #include "support/TestContext.h"
+#include "support/linux/NetworkNamespace.h"
+#include "support/linux/NftablesInspection.h"
 
 #include <chrono>
 #include <cstdio>

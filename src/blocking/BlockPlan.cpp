@@ -7,7 +7,8 @@
 #include "db/Connection.h"
 #include "db/SqlLists.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/InterfaceAddresses.h"
+#include "platform/portable/Addresses.h"
 
 #include <limits>
 #include <map>

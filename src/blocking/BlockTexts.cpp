@@ -1,6 +1,6 @@
 #include "blocking/BlockTexts.h"
 
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
 
 namespace ostrel {
 

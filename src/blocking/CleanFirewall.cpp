@@ -11,7 +11,8 @@
 #include "db/SqlTransaction.h"
 #include "db/TableConnection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 
 #include <charconv>
 #include <cstdint>

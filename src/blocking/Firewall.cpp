@@ -13,7 +13,8 @@
 #include "db/SqlLists.h"
 #include "db/SqlTransaction.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 #include "settings/Settings.h"
 
 #include <algorithm>

@@ -10,7 +10,8 @@
 #include "db/Connection.h"
 #include "db/TableConnection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 #include "settings/Settings.h"
 
 #include <algorithm>

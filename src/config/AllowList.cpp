@@ -1,6 +1,6 @@
 #include "config/AllowList.h"
 
-#include "platform/Addresses.h"
+#include "platform/portable/Addresses.h"
 #include "settings/Settings.h"
 
 #include <memory>

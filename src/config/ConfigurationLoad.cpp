@@ -5,7 +5,8 @@
 #include "config/AllowList.h"
 #include "config/IniFile.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
+#include "platform/EventSource.h"
 #include "settings/SettingRanges.h"
 #include "settings/Settings.h"
 

@@ -6,7 +6,10 @@
 #include "ctl/CtlOptions.h"
 #include "db/Connection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
+#include "platform/EventSource.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/ChannelFileSource.h"
 #include "settings/SettingRanges.h"
 #include "settings/Settings.h"
 

@@ -1,6 +1,7 @@
 #include "guard/ChosenEventSource.h"
 
 #include "common/Errors.h"
+#include "platform/EventSource.h"
 #include "settings/Settings.h"
 
 namespace ostrel {

@@ -8,7 +8,9 @@
 #include "config/IniFile.h"
 #include "db/SqlLists.h"
 #include "db/SqlTransaction.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/System.h"
+#include "platform/portable/Addresses.h"
 #include "settings/SettingRanges.h"
 #include "settings/Settings.h"
 

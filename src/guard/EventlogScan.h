@@ -4,7 +4,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,7 @@
 #include "common/Errors.h"
 #include "common/Operator.h"
 #include "config/ConfigurationLoad.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 
 #include <exception>
 #include <string>

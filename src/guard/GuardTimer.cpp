@@ -7,7 +7,9 @@
 #include "common/Operator.h"
 #include "config/IniFile.h"
 #include "guard/GetEventlog.h"
-#include "platform/platform.h"
+#include "platform/ComScope.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelClaim.h"
 #include "settings/Settings.h"
 
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include "guard/GuardStartUp.h"
 #include "main/PassWorker.h"
 #include "main/WindowOperator.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 #include "widgets/UpDown.h"
 
 #include <QCheckBox>

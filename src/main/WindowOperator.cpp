@@ -1,7 +1,7 @@
 #include "main/WindowOperator.h"
 
 #include "common/LogLine.h"
-#include "platform/platform.h"
+#include "platform/System.h"
 
 #include <QItemSelectionModel>
 #include <QListWidget>

@@ -4,7 +4,7 @@
 #include "common/Errors.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/InterfaceAddresses.h"
 #include "support/HttpTestServer.h"
 #include "support/TestContext.h"
 

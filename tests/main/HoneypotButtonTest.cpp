@@ -1,8 +1,8 @@
 #include "WindowRig.h"
 #include "db/Connection.h"
 #include "main/WindowOperator.h"
-#include "support/HoneypotPeer.h"
-#include "support/NetworkNamespace.h"
+#include "support/linux/HoneypotPeer.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,8 +1,9 @@
 // What comes from outside the program (a start-up file that does not load, event records with
 // line feeds or megabytes in them) reaches the operator window without harm.
 #include "WindowRig.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
 #include "platform/linux/FileDescriptor.h"
+#include "platform/portable/ChannelFileWriter.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

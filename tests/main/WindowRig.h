@@ -3,6 +3,7 @@
 #include "common/Operator.h"
 #include "config/qt/Tconfig_f.h"
 #include "main/Tmain_f.h"
+#include "platform/FirewallCommand.h"
 #include "settings/Settings.h"
 #include "support/RecordingFirewallCommand.h"
 #include "support/TempFolder.h"

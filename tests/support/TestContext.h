@@ -3,6 +3,7 @@
 #include "blocking/AbuseReport.h"
 #include "blocking/OperationContext.h"
 #include "config/IniFile.h"
+#include "platform/FirewallCommand.h"
 #include "settings/Settings.h"
 #include "support/RecordingFirewallCommand.h"
 #include "support/RecordingOperator.h"

@@ -2,8 +2,8 @@
 
 #include "common/Errors.h"
 #include "config/IniFile.h"
-#include "platform/EventSourceChoice.h"
 #include "platform/XrdpLogSource.h"
+#include "platform/portable/EventSourceChoice.h"
 #include "settings/SettingRanges.h"
 #include "settings/Settings.h"
 #include "widgets/UpDown.h"

@@ -1,7 +1,8 @@
 #include "guard/ChosenEventSource.h"
 
 #include "common/Errors.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 #include "settings/Settings.h"
 #include "support/TempFolder.h"
 
