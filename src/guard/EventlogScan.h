@@ -46,6 +46,8 @@ public:
     // Blocks every counted address above the threshold and deletes its sightings.
     void blockOffenders(ResultSet& counts);
 
+    // What the pass benchmark reports of a scan: records read and sightings stored.
+    std::size_t recordsRead() const { return m_recordsRead; }
     std::size_t sightings() const { return m_sightings.size(); }
 
     // Longest element text a "RecordNumber" line shows, in characters.
