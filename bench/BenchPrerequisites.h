@@ -1,7 +1,7 @@
 #pragma once
 
-#include "support/NetworkNamespace.h"
 #include "support/TestDatabase.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <cstdio>
 

@@ -3,9 +3,10 @@
 // network namespace of the benchmark's own), from one thread and from ten.
 #include "BenchPrerequisites.h"
 #include "blocking/Firewall.h"
-#include "support/NetworkNamespace.h"
-#include "support/NftablesInspection.h"
+#include "platform/linux/NftablesFirewall.h"
 #include "support/TestContext.h"
+#include "support/linux/NetworkNamespace.h"
+#include "support/linux/NftablesInspection.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,9 @@
 // Time of one scan of the failed-logon channel file: 100,000 new records in a file that holds only
 // them, and a few new records at the end of a file of a million. The first must stay well under a
 // second; the second must not grow with the file.
-#include "platform/ChannelFileWriter.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 
 #include <chrono>
 #include <cstdio>

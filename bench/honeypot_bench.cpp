@@ -6,16 +6,16 @@
 // and its peers live in a network namespace of the bench's own.
 
 #include "blocking/AbuseReport.h"
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "honeypot/Pit.h"
-#include "platform/platform.h"
-#include "support/HoneypotPeer.h"
-#include "support/NetworkNamespace.h"
+#include "platform/FirewallCommand.h"
+#include "settings/Settings.h"
 #include "support/TempFolder.h"
 #include "support/TestDatabase.h"
+#include "support/linux/HoneypotPeer.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <arpa/inet.h>
 #include <atomic>

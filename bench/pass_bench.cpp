@@ -12,15 +12,18 @@
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
 #include "blocking/FirewallReconcile.h"
-#include "blocking/SqlLists.h"
+#include "db/SqlLists.h"
 #include "guard/EventlogScan.h"
 #include "guard/GetEventlog.h"
-#include "platform/ChannelFileWriter.h"
-#include "platform/platform.h"
-#include "support/NetworkNamespace.h"
-#include "support/NftablesInspection.h"
+#include "platform/EventSource.h"
+#include "platform/FirewallCommand.h"
+#include "platform/linux/NftablesFirewall.h"
+#include "platform/portable/ChannelFileSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 #include "support/TempFolder.h"
 #include "support/TestContext.h"
+#include "support/linux/NetworkNamespace.h"
+#include "support/linux/NftablesInspection.h"
 
 #include <algorithm>
 #include <chrono>

@@ -6,12 +6,12 @@
 // namespace reports it. Printed for the channel file and for the xrdp log, median and maximum
 // beside their targets, whatever the timer's interval.
 #include "BenchPrerequisites.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
 #include "platform/linux/ChildProcess.h"
-#include "platform/platform.h"
-#include "support/NetworkNamespace.h"
+#include "platform/portable/ChannelFileWriter.h"
 #include "support/TempFolder.h"
 #include "support/TestDatabase.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,11 +1,13 @@
 // One release of 10,000 expired blocks, against the test database server, with the nftables
 // changes inside a network namespace of the benchmark's own that holds all those addresses.
 #include "BenchPrerequisites.h"
+#include "blocking/BlockTexts.h"
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
-#include "support/NetworkNamespace.h"
-#include "support/NftablesInspection.h"
+#include "platform/linux/NftablesFirewall.h"
 #include "support/TestContext.h"
+#include "support/linux/NetworkNamespace.h"
+#include "support/linux/NftablesInspection.h"
 
 #include <chrono>
 #include <cstdio>

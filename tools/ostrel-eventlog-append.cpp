@@ -1,7 +1,8 @@
 // Appends failed-logon records to a channel file, the way the event log would get them:
 //   ostrel-eventlog-append [--folder DIR] [--channel NAME] [--event-code N] [--count K]
 //                          [--data X]... [--strings A,B,...] [--no-strings] [ADDRESS...]
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 
 #include <charconv>
 #include <cstdio>

@@ -17,7 +17,7 @@
 
 OSTREL_WIN_QT_PACKAGES=(qt6-base-dev-tools perl)
 # Raise when the configuration below changes.
-OSTREL_WIN_QT_RECIPE=1
+OSTREL_WIN_QT_RECIPE=2
 
 ostrel_win_qt_prefix() {
     local compiler version
@@ -49,7 +49,10 @@ ostrel_win_recipe_qt() { # version work prefix
         # Everything else stays out of the build.
         -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF
         -DINPUT_opengl=no -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
-        -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF -DFEATURE_icu=OFF -DFEATURE_zstd=OFF
+        -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF
+        # Without Direct2D, Qt 6.4 leaves the DirectWrite font database out of QtGui while its
+        # windows platform plugin still calls it: the window would not link. GDI's fonts serve.
+        -DFEATURE_directwrite=OFF -DFEATURE_directwrite3=OFF -DFEATURE_icu=OFF -DFEATURE_zstd=OFF
         -DFEATURE_jpeg=OFF -DFEATURE_glib=OFF -DFEATURE_openssl=OFF -DFEATURE_sql_sqlite=OFF
         -DFEATURE_fontconfig=OFF -DFEATURE_harfbuzz=OFF
         # The offscreen platform plugin of the window's tests draws its text with FreeType.

@@ -3,7 +3,7 @@
 #include "blocking/HttpGet.h"
 #include "common/Errors.h"
 #include "common/Operator.h"
-#include "config/Settings.h"
+#include "settings/Settings.h"
 
 namespace ostrel {
 

@@ -3,7 +3,8 @@
 #include "db/Connection.h"
 #include "db/TableConnection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 
 #include <charconv>
 #include <set>

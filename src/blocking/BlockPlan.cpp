@@ -1,13 +1,14 @@
 #include "blocking/BlockPlan.h"
 
-#include "blocking/Firewall.h"
-#include "blocking/SqlLists.h"
+#include "blocking/BlockTexts.h"
 #include "common/Errors.h"
 #include "common/Operator.h"
 #include "config/AllowList.h"
 #include "db/Connection.h"
+#include "db/SqlLists.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/InterfaceAddresses.h"
+#include "platform/portable/Addresses.h"
 
 #include <limits>
 #include <map>

@@ -1,17 +1,18 @@
 #include "blocking/CleanFirewall.h"
 
-#include "blocking/Firewall.h"
+#include "blocking/BlockTexts.h"
 #include "blocking/FirewallChanges.h"
-#include "blocking/SqlLists.h"
-#include "blocking/SqlTransaction.h"
+#include "blocking/FirewallLock.h"
 #include "common/Errors.h"
-#include "common/FirewallLock.h"
 #include "common/Operator.h"
 #include "db/Connection.h"
 #include "db/LockConflictRetry.h"
+#include "db/SqlLists.h"
+#include "db/SqlTransaction.h"
 #include "db/TableConnection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 
 #include <charconv>
 #include <cstdint>

@@ -2,18 +2,20 @@
 
 #include "blocking/AbuseReport.h"
 #include "blocking/BlockPlan.h"
+#include "blocking/BlockTexts.h"
 #include "blocking/FirewallChanges.h"
-#include "blocking/SqlLists.h"
-#include "blocking/SqlTransaction.h"
+#include "blocking/FirewallLock.h"
 #include "common/Errors.h"
-#include "common/FirewallLock.h"
 #include "common/Operator.h"
-#include "config/Settings.h"
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
 #include "db/LockConflictRetry.h"
+#include "db/SqlLists.h"
+#include "db/SqlTransaction.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <exception>
@@ -189,19 +191,6 @@ void blockScreened(OperationContext& context, Connect&& connect, const std::stri
 }
 
 } // namespace
-
-std::string ruleName(const std::string& address) {
-    return platform::RuleNamePrefix + address;
-}
-
-std::string addRuleArguments(const std::string& address) {
-    return "advfirewall firewall add rule name=\"" + ruleName(address) + "\" remoteip=\"" + address +
-           "\" action=block protocol=any dir=in";
-}
-
-std::string deleteRuleArguments(const std::string& address) {
-    return "advfirewall firewall delete rule name=\"" + ruleName(address) + "\" dir=in";
-}
 
 void blockAddresses(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
                     const std::vector<std::string>& IPs, std::int32_t MinuteModify, const AlongsideBlocks& alongside) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,8 +11,6 @@ namespace ostrel {
 
 class Connection;
 struct Tables;
-
-inline constexpr const char* NoEndRevoke = "2099-01-01 00:00:00";
 
 // The block operation: blocks `IP` for `MinuteModify` minutes times its block number
 // (0: without end), or extends the active block of the address. Records the block,
@@ -33,12 +31,5 @@ using AlongsideBlocks = std::function<std::string(const std::vector<std::string>
 void blockAddresses(OperationContext& context, Connection& connection, const Tables& tables, const std::string& Name,
                     const std::vector<std::string>& IPs, std::int32_t MinuteModify,
                     const AlongsideBlocks& alongside = {});
-
-// "advfirewall firewall add rule name=..." for an address.
-std::string addRuleArguments(const std::string& address);
-// "advfirewall firewall delete rule name=... dir=in" for an address.
-std::string deleteRuleArguments(const std::string& address);
-// "Autoblock_" + address.
-std::string ruleName(const std::string& address);
 
 } // namespace ostrel

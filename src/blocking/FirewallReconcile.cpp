@@ -1,16 +1,18 @@
 #include "blocking/FirewallReconcile.h"
 
+#include "blocking/BlockTexts.h"
 #include "blocking/Firewall.h"
+#include "blocking/FirewallAgreement.h"
 #include "blocking/FirewallChanges.h"
-#include "common/FirewallAgreement.h"
-#include "common/FirewallLock.h"
+#include "blocking/FirewallLock.h"
 #include "common/Operator.h"
 #include "config/AllowList.h"
-#include "config/Settings.h"
 #include "db/Connection.h"
 #include "db/TableConnection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <iterator>

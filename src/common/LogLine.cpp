@@ -1,17 +1,13 @@
 #include "common/LogLine.h"
 
 #include "common/LogText.h"
-#include "platform/platform.h"
 
 #include <clocale>
 #include <ctime>
 
 namespace ostrel {
 
-std::string formatLogLine(std::chrono::system_clock::time_point when, const std::string& message) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    const std::tm local = platform::localTime(seconds);
-    const auto sinceSecond = when - std::chrono::system_clock::from_time_t(seconds);
+std::string formatLogLine(const std::tm& local, std::chrono::nanoseconds sinceSecond, const std::string& message) {
     const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 &&
                           std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count() == 0;
     char buffer[128];

@@ -1,7 +1,7 @@
 #include "config/AllowList.h"
 
-#include "config/Settings.h"
-#include "platform/Addresses.h"
+#include "platform/portable/Addresses.h"
+#include "settings/Settings.h"
 
 #include <memory>
 #include <mutex>

@@ -4,10 +4,11 @@
 #include "common/Operator.h"
 #include "config/AllowList.h"
 #include "config/IniFile.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
+#include "platform/EventSource.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 
 #include <cstdint>
 

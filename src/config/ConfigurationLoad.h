@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/StartupConnection.h"
+#include "db/StartupConnection.h"
 
 #include <filesystem>
 #include <functional>

@@ -2,12 +2,13 @@
 
 #include "blocking/ActiveBlocks.h"
 #include "blocking/BlockPlan.h"
+#include "blocking/BlockTexts.h"
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
 #include "ctl/CtlOptions.h"
 #include "ctl/CtlSession.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <iomanip>

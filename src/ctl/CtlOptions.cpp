@@ -1,6 +1,6 @@
 #include "ctl/CtlOptions.h"
 
-#include "config/SettingRanges.h"
+#include "settings/SettingRanges.h"
 
 #include <charconv>
 #include <string_view>

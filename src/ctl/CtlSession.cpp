@@ -3,7 +3,11 @@
 #include "common/Errors.h"
 #include "config/IniFile.h"
 #include "ctl/CtlOptions.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
+#include "platform/EventSource.h"
+#include "platform/FirewallCommand.h"
+#include "platform/InterfaceAddresses.h"
+#include "platform/portable/ChannelFileSource.h"
 
 namespace ostrel {
 namespace {

@@ -2,13 +2,16 @@
 
 #include "common/Errors.h"
 #include "config/IniFile.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
 #include "ctl/CtlOperator.h"
 #include "ctl/CtlOptions.h"
 #include "db/Connection.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
+#include "platform/EventSource.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/ChannelFileSource.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 
 #include <limits>
 #include <memory>

@@ -4,7 +4,7 @@
 #include "ctl/CtlOptions.h"
 #include "ctl/CtlSession.h"
 #include "ctl/SetupCheck.h"
-#include "platform/platform.h"
+#include "platform/System.h"
 
 #include <iostream>
 

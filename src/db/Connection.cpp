@@ -2,8 +2,8 @@
 
 #include "common/Conversion.h"
 #include "common/Errors.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <mysql.h>

@@ -1,7 +1,7 @@
 #include "db/Tables.h"
 
 #include "common/Errors.h"
-#include "config/Settings.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 

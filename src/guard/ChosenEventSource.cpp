@@ -1,7 +1,8 @@
 #include "guard/ChosenEventSource.h"
 
 #include "common/Errors.h"
-#include "config/Settings.h"
+#include "platform/EventSource.h"
+#include "settings/Settings.h"
 
 namespace ostrel {
 

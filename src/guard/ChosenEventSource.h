@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/EventSourceChoice.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/EventSourceChoice.h"
 
 #include <memory>
 #include <optional>

@@ -1,16 +1,18 @@
 #include "guard/EventlogScan.h"
 
 #include "blocking/Firewall.h"
-#include "blocking/SqlLists.h"
-#include "blocking/SqlTransaction.h"
 #include "common/Conversion.h"
 #include "common/Errors.h"
 #include "common/LogText.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
-#include "platform/platform.h"
+#include "db/SqlLists.h"
+#include "db/SqlTransaction.h"
+#include "platform/EventSource.h"
+#include "platform/System.h"
+#include "platform/portable/Addresses.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,9 +22,9 @@ namespace {
 
 // The highest record number among records in whatever order their source gave them.
 std::int64_t newestOf(const std::vector<platform::EventRecord>& records) {
-    return std::max_element(records.begin(), records.end(), [](const auto& a, const auto& b) {
-               return a.RecordNumber < b.RecordNumber;
-           })->RecordNumber;
+    return std::max_element(records.begin(), records.end(),
+                            [](const auto& a, const auto& b) { return a.RecordNumber < b.RecordNumber; })
+        ->RecordNumber;
 }
 
 // Width of the watch list's `IP` column. A longer text would make the store of the whole scan
@@ -162,13 +164,14 @@ std::optional<std::int64_t> EventlogScan::adoptOldLayoutMark() {
     // A row from before marks were kept per machine (no machine name, as the upgrade leaves it)
     // belongs to the guard that wrote it: the first machine that finds it takes it over, at once
     // and alone, and every other starts with a mark of its own.
-    ResultSet taken = m_connection.execute(
-        "UPDATE " + m_tables.lastrecord + " SET Machine = " + m_connection.quote(m_machine) +
-        " WHERE Machine = \"\" AND Channel = " + m_connection.quote(platform::RdpChannel) +
-        ";\nSELECT ROW_COUNT() AS n;");
+    ResultSet taken =
+        m_connection.execute("UPDATE " + m_tables.lastrecord + " SET Machine = " + m_connection.quote(m_machine) +
+                             " WHERE Machine = \"\" AND Channel = " + m_connection.quote(platform::RdpChannel) +
+                             ";\nSELECT ROW_COUNT() AS n;");
     if (taken.eof() || taken.integer("n") == 0)
         return std::nullopt;
-    ResultSet row = m_connection.execute("SELECT RecordNumber, Fingerprint FROM " + m_tables.lastrecord + markCondition());
+    ResultSet row =
+        m_connection.execute("SELECT RecordNumber, Fingerprint FROM " + m_tables.lastrecord + markCondition());
     if (row.eof())
         return std::nullopt;
     m_storedFingerprint = row.text("Fingerprint");
@@ -196,7 +199,8 @@ void EventlogScan::storeMark(std::int64_t recordNumber, const std::string& finge
     const std::string number = std::to_string(recordNumber);
     if (!m_storedMark) {
         try {
-            m_connection.execute("INSERT INTO " + m_tables.lastrecord + " (`Machine`, `Channel`, `RecordNumber`, `Fingerprint`) VALUES (" +
+            m_connection.execute("INSERT INTO " + m_tables.lastrecord +
+                                 " (`Machine`, `Channel`, `RecordNumber`, `Fingerprint`) VALUES (" +
                                  m_connection.quote(m_machine) + ", " + m_connection.quote(platform::RdpChannel) +
                                  ", " + number + ", " + m_connection.quote(fingerprint) + ")");
         } catch (const EDatabaseError&) {
@@ -208,8 +212,9 @@ void EventlogScan::storeMark(std::int64_t recordNumber, const std::string& finge
         }
     } else {
         ResultSet moved = m_connection.execute("UPDATE " + m_tables.lastrecord + " SET RecordNumber = " + number +
-                                               ", Fingerprint = " + m_connection.quote(fingerprint) + markCondition() + " AND RecordNumber = " +
-                                               std::to_string(*m_storedMark) + ";\nSELECT ROW_COUNT() AS n;");
+                                               ", Fingerprint = " + m_connection.quote(fingerprint) + markCondition() +
+                                               " AND RecordNumber = " + std::to_string(*m_storedMark) +
+                                               ";\nSELECT ROW_COUNT() AS n;");
         if (moved.eof() || moved.integer("n") != 1)
             throw EDatabaseError("The mark of " + m_machine + " moved from " + std::to_string(*m_storedMark) +
                                  " while this pass read the event log: another guard stores the same records. "
@@ -233,8 +238,7 @@ void EventlogScan::chooseMark(platform::EventSource& source, std::vector<platfor
             return;
         }
         if (!atMark && !records.empty()) {
-            startOver(newestOf(records), "its record " + std::to_string(m_mark) + " is gone", records,
-                      source);
+            startOver(newestOf(records), "its record " + std::to_string(m_mark) + " is gone", records, source);
             return;
         }
     } else {
@@ -261,8 +265,8 @@ void EventlogScan::chooseMark(platform::EventSource& source, std::vector<platfor
     startOver(newest, "below the mark " + std::to_string(m_mark), records, source);
 }
 
-void EventlogScan::startOver(std::int64_t newest, const std::string& why,
-                             std::vector<platform::EventRecord>& records, platform::EventSource& source) {
+void EventlogScan::startOver(std::int64_t newest, const std::string& why, std::vector<platform::EventRecord>& records,
+                             platform::EventSource& source) {
     // Cleared, or a new channel: every record it holds came after the mark.
     logLine(m_context.op, " - The event log started again: its newest record is " + std::to_string(newest) + ", " +
                               why + ". It is read from its start.");

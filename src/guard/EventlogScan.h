@@ -1,10 +1,10 @@
 #pragma once
 
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "db/Connection.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 
 #include <cstdint>
 #include <optional>
@@ -46,6 +46,8 @@ public:
     // Blocks every counted address above the threshold and deletes its sightings.
     void blockOffenders(ResultSet& counts);
 
+    // What the pass benchmark reports of a scan: records read and sightings stored.
+    std::size_t recordsRead() const { return m_recordsRead; }
     std::size_t sightings() const { return m_sightings.size(); }
 
     // Longest element text a "RecordNumber" line shows, in characters.

@@ -1,6 +1,7 @@
 #include "guard/GetEventlog.h"
 
 #include "guard/EventlogScan.h"
+#include "platform/EventSource.h"
 
 namespace ostrel {
 

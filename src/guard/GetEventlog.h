@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 
 #include <string>
 

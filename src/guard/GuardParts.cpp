@@ -4,7 +4,7 @@
 #include "common/Operator.h"
 #include "config/IniFile.h"
 #include "guard/ChosenEventSource.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
 
 namespace ostrel {
 

@@ -1,10 +1,12 @@
 #pragma once
 
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "config/ConfigurationLoad.h"
-#include "config/Settings.h"
 #include "guard/GuardTimer.h"
 #include "honeypot/Pit.h"
+#include "platform/EventSource.h"
+#include "platform/FirewallCommand.h"
+#include "settings/Settings.h"
 
 #include <filesystem>
 #include <functional>
@@ -17,10 +19,6 @@ namespace ostrel {
 class AbuseReport;
 class IniFile;
 class Operator;
-namespace platform {
-class EventSource;
-class FirewallCommand;
-} // namespace platform
 
 // The long-lived parts of a running guard, the same behind the window and behind the service:
 // the settings and their store, the firewall command, the abuse report, the context every

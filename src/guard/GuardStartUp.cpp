@@ -1,11 +1,11 @@
 #include "guard/GuardStartUp.h"
 
 #include "blocking/FirewallReconcile.h"
+#include "blocking/OperationContext.h"
 #include "common/Errors.h"
-#include "common/OperationContext.h"
 #include "common/Operator.h"
 #include "config/ConfigurationLoad.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 
 #include <exception>
 #include <string>

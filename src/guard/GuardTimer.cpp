@@ -6,9 +6,11 @@
 #include "common/Errors.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "guard/GetEventlog.h"
-#include "platform/platform.h"
+#include "platform/ComScope.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelClaim.h"
+#include "settings/Settings.h"
 
 #include <cstdio>
 #include <exception>
@@ -46,14 +48,15 @@ bool GuardTimer::claimChannel() {
     m_claim = platform::ChannelClaim::tryTake(m_claimFile, holder);
     if (m_claim) {
         if (!m_holder.empty())
-            logLine(m_context.op, " - The event log is guarded here again: the other guard (" + m_holder + ") is gone.");
+            logLine(m_context.op,
+                    " - The event log is guarded here again: the other guard (" + m_holder + ") is gone.");
         m_holder.clear();
         return true;
     }
     // Said once, not at every pass: this guard goes on with what it may still do.
     if (holder != m_holder)
-        logLine(m_context.op, " - The event log is guarded by " + holder +
-                                  " on this machine already: this guard does not read it.");
+        logLine(m_context.op,
+                " - The event log is guarded by " + holder + " on this machine already: this guard does not read it.");
     m_holder = holder;
     return false;
 }

@@ -7,8 +7,8 @@
 #include "honeypot/ConnectionThreads.h"
 #include "honeypot/Listener.h"
 #include "honeypot/PitConnection.h"
+#include "platform/InterfaceAddresses.h"
 #include "platform/WakeSignal.h"
-#include "platform/platform.h"
 
 #include <atomic>
 #include <mutex>

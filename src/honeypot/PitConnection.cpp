@@ -3,8 +3,8 @@
 #include "blocking/Firewall.h"
 #include "common/Errors.h"
 #include "common/Operator.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 
 #include <exception>
 

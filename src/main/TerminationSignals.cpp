@@ -1,6 +1,6 @@
 #include "main/TerminationSignals.h"
 
-#include "platform/platform.h"
+#include "platform/StopSignals.h"
 
 #include <QMetaObject>
 

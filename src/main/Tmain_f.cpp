@@ -1,8 +1,8 @@
 #include "main/Tmain_f.h"
 
 #include "blocking/AbuseReport.h"
+#include "blocking/OperationContext.h"
 #include "common/ErrorReport.h"
-#include "common/OperationContext.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
 #include "config/qt/Tconfig_f.h"
@@ -10,7 +10,7 @@
 #include "guard/GuardStartUp.h"
 #include "main/PassWorker.h"
 #include "main/WindowOperator.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 #include "widgets/UpDown.h"
 
 #include <QCheckBox>
@@ -22,7 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-
 #include <utility>
 
 namespace ostrel {

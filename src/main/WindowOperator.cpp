@@ -1,6 +1,7 @@
 #include "main/WindowOperator.h"
 
 #include "common/LogLine.h"
+#include "platform/System.h"
 
 #include <QItemSelectionModel>
 #include <QListWidget>
@@ -8,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QThread>
 #include <chrono>
+#include <ctime>
 #include <utility>
 
 namespace ostrel {
@@ -27,7 +29,10 @@ QPlainTextEdit& WindowOperator::pane(Pane which) const {
 }
 
 void WindowOperator::log(Pane which, const std::string& message) {
-    logPlain(which, formatLogLine(std::chrono::system_clock::now(), message));
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t second = std::chrono::system_clock::to_time_t(now);
+    logPlain(which,
+             formatLogLine(platform::localTime(second), now - std::chrono::system_clock::from_time_t(second), message));
 }
 
 void WindowOperator::logPlain(Pane which, const std::string& line) {

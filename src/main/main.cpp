@@ -5,7 +5,10 @@
 #include "main/TerminationSignals.h"
 #include "main/Tmain_f.h"
 #include "main/VisualStyle.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/InterfaceAddresses.h"
+#include "platform/System.h"
+#include "platform/portable/ChannelFileSource.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/FileWatch.h"
+#include "platform/portable/ChannelFileSource.h"
 
 #include <cstddef>
 #include <cstdint>

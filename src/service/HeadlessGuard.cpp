@@ -5,7 +5,8 @@
 #include "common/LogLine.h"
 #include "config/IniFile.h"
 #include "guard/GuardStartUp.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/InterfaceAddresses.h"
 #include "service/ServiceOptions.h"
 
 #include <chrono>
@@ -59,11 +60,11 @@ HeadlessGuard::~HeadlessGuard() {
 
 std::string HeadlessGuard::startLine() const {
     const SettingsValues values = m_parts.settings.snapshot();
-    std::string line = " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_parts.eventSource->description() + ", database " +
-                       values.SQLDatabase + " on " + values.SQLServer + ":" + values.SQLPort + ", table prefix \"" +
-                       values.SQLTBLPrefix + "\", history prefix \"" + values.SQLTBLPrefixHistory +
-                       "\", a pass every " + values.Time + " seconds, " +
-                       (m_honeypotPort ? "honeypot on port " + std::to_string(*m_honeypotPort) : "no honeypot");
+    std::string line =
+        " - rdp-ostrel-service " OSTREL_VERSION " started: events from " + m_parts.eventSource->description() +
+        ", database " + values.SQLDatabase + " on " + values.SQLServer + ":" + values.SQLPort + ", table prefix \"" +
+        values.SQLTBLPrefix + "\", history prefix \"" + values.SQLTBLPrefixHistory + "\", a pass every " + values.Time +
+        " seconds, " + (m_honeypotPort ? "honeypot on port " + std::to_string(*m_honeypotPort) : "no honeypot");
     if (m_operator.debug())
         line += ", debug: nothing is blocked or released";
     return line + ".";

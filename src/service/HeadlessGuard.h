@@ -2,7 +2,7 @@
 
 #include "guard/GuardParts.h"
 #include "guard/GuardTimer.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 #include "service/ConsoleOperator.h"
 
 #include <exception>

@@ -1,6 +1,6 @@
 #include "service/JournalLine.h"
 
-#include "platform/platform.h"
+#include "platform/System.h"
 
 #include <array>
 #include <cstdio>

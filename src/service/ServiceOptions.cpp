@@ -1,6 +1,6 @@
 #include "service/ServiceOptions.h"
 
-#include "platform/EventSourceChoice.h"
+#include "platform/portable/EventSourceChoice.h"
 
 #include <charconv>
 #include <optional>

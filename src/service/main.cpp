@@ -1,7 +1,8 @@
 // rdp-ostrel-service: the guard without a window, for a service manager, cron or a terminal.
 #include "common/LogLine.h"
 #include "platform/ServiceManager.h"
-#include "platform/platform.h"
+#include "platform/StopSignals.h"
+#include "platform/System.h"
 #include "service/ServiceOptions.h"
 #include "service/ServiceRun.h"
 #include "service/StopRequest.h"

@@ -1,6 +1,6 @@
 #include "blocking/AbuseReport.h"
 
-#include "config/Settings.h"
+#include "settings/Settings.h"
 #include "support/HttpTestServer.h"
 #include "support/RecordingOperator.h"
 

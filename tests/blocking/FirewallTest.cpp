@@ -3,7 +3,7 @@
 #include "common/Errors.h"
 #include "db/ConnectionCache.h"
 #include "db/Tables.h"
-#include "platform/platform.h"
+#include "platform/InterfaceAddresses.h"
 #include "support/HttpTestServer.h"
 #include "support/TestContext.h"
 
@@ -135,7 +135,7 @@ TEST_F(FirewallTest, BlockLengthGrowsWithHistory) {
 TEST_F(FirewallTest, BlockWithoutEnd) {
     addHistory("2001:db8::7", 1);
     Firewall(context(), "RDP-Block", "2001:db8::7", 0);
-    EXPECT_EQ(column("2001:db8::7", "revoke"), NoEndRevoke);
+    EXPECT_EQ(column("2001:db8::7", "revoke"), "2099-01-01 00:00:00");
     EXPECT_EQ(column("2001:db8::7", "Reason"), " - Counter: 2 - RDP-Block");
     EXPECT_TRUE(env().op.hasLine(" - [RDP-Block] IP 2001:db8::7 is blocked for 0 minutes!"));
 }

@@ -3,8 +3,8 @@
 // tables, played by a transaction of the test's own that has written more and so is kept.
 #include "blocking/CleanFirewall.h"
 #include "blocking/Firewall.h"
+#include "blocking/FirewallLock.h"
 #include "common/Errors.h"
-#include "common/FirewallLock.h"
 #include "support/TestContext.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "config/AllowList.h"
 
-#include "config/Settings.h"
+#include "settings/Settings.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include "common/Errors.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
+#include "settings/Settings.h"
 #include "support/RecordingOperator.h"
 #include "support/TempFolder.h"
 #include "support/TestDatabase.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #ifndef _WIN32
-#include "support/PrivateTmpfs.h"
+#include "support/linux/PrivateTmpfs.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

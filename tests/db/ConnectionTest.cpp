@@ -1,8 +1,8 @@
 #include "db/Connection.h"
 
 #include "common/Errors.h"
-#include "config/Settings.h"
 #include "db/Tables.h"
+#include "settings/Settings.h"
 #include "support/TestDatabase.h"
 
 #include <gtest/gtest.h>

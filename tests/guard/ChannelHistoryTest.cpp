@@ -30,16 +30,8 @@ struct History {
     int restartLines;
 };
 
-class ChannelHistoryTest : public test::GuardDatabaseTest {
+class ChannelHistoryTest : public test::SightingsOnlyTest {
 protected:
-    void SetUp() override {
-        GuardDatabaseTest::SetUp();
-        if (IsSkipped())
-            return;
-        // Only the sightings count here: nothing is blocked and none of them deleted.
-        settings().set(&SettingsValues::BlockInvalidUser, false);
-    }
-
     // A record written as a foreign writer may have left it: the number as given.
     void writeRecord(std::int64_t number, bool counted = true) {
         const std::string address = "2001:db8::" + std::to_string(m_generation) + ":" + std::to_string(m_written++);

@@ -3,6 +3,7 @@
 #include "GuardTestSupport.h"
 #include "common/Errors.h"
 #include "guard/EventlogScan.h"
+#include "platform/EventSource.h"
 #include "support/HttpTestServer.h"
 #include "support/TestDatabase.h"
 

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "guard/GetEventlog.h"
-#include "platform/ChannelFileWriter.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileSource.h"
+#include "platform/portable/ChannelFileWriter.h"
+#include "settings/Settings.h"
 #include "support/TempFolder.h"
 #include "support/TestContext.h"
 #include "support/TestDatabase.h"
@@ -114,6 +115,17 @@ protected:
 private:
     std::unique_ptr<TestTables> m_tables;
     std::unique_ptr<TestContext> m_context;
+};
+
+// A guard that only counts: no address is blocked and no sighting deleted, so the sightings
+// show exactly what the scans stored.
+class SightingsOnlyTest : public GuardDatabaseTest {
+protected:
+    void SetUp() override {
+        GuardDatabaseTest::SetUp();
+        if (!IsSkipped())
+            settings().set(&SettingsValues::BlockInvalidUser, false);
+    }
 };
 
 inline RecordingFirewallCommand::Change added(const std::string& address) {

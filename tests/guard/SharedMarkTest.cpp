@@ -3,6 +3,9 @@
 #include "guard/EventlogScan.h"
 #include "guard/GetEventlog.h"
 #include "guard/GuardTimer.h"
+#include "platform/EventChannel.h"
+#include "platform/EventSource.h"
+#include "platform/System.h"
 
 #include <filesystem>
 #include <fstream>
@@ -38,13 +41,12 @@ struct OtherGuard {
     test::TestContext ctx;
 };
 
-class SharedMarkTest : public test::GuardDatabaseTest {
+class SharedMarkTest : public test::SightingsOnlyTest {
 protected:
     void SetUp() override {
-        GuardDatabaseTest::SetUp();
+        SightingsOnlyTest::SetUp();
         if (IsSkipped())
             return;
-        settings().set(&SettingsValues::BlockInvalidUser, false);
         ctx().ini.WriteString("Machine", "server-a");
     }
     // A failed logon from before the guard's first run, so that the channel's next ones are
@@ -63,8 +65,9 @@ protected:
         return rows;
     }
     void storeOldLayoutMark(std::int64_t number) {
-        tables().exec("INSERT INTO " + tables().lastrecord() + " (`Machine`, `Channel`, `RecordNumber`) VALUES (\"\", \"" +
-                      platform::RdpChannel + "\", " + std::to_string(number) + ")");
+        tables().exec("INSERT INTO " + tables().lastrecord() +
+                      " (`Machine`, `Channel`, `RecordNumber`) VALUES (\"\", \"" + platform::RdpChannel + "\", " +
+                      std::to_string(number) + ")");
     }
 };
 
@@ -73,7 +76,7 @@ TEST_F(SharedMarkTest, GuardsSharingAPrefixKeepTheirOwnMarksAndLoseNothing) {
     test::TestChannel channelB;
     startNumbersAt(channel, 5000);
     startNumbersAt(channelB, 300);
-    scan();               // first runs: both learn where their channels stand
+    scan(); // first runs: both learn where their channels stand
     b.scan(channelB.source);
     Sightings expected;
     int address = 0;
@@ -134,8 +137,8 @@ TEST_F(SharedMarkTest, AMarkOfTheOldLayoutIsTakenOverOnceByTheFirstMachine) {
     test::TestChannel channelB;
     channelB.appendFailedLogons({"203.0.113.9"});
     b.scan(channelB.source);
-    EXPECT_THAT(b.ctx.op.lines(), ElementsAre(" - RecordNumber 1: 203.0.113.9",
-                                              " - First run - the last recordnumber in Windowslog: 1"));
+    EXPECT_THAT(b.ctx.op.lines(),
+                ElementsAre(" - RecordNumber 1: 203.0.113.9", " - First run - the last recordnumber in Windowslog: 1"));
     EXPECT_EQ(marks(), (std::map<std::string, std::int64_t>{{"server-a", 79}, {"server-b", 1}}));
 }
 
@@ -174,8 +177,7 @@ TEST_F(SharedMarkTest, ALastRecordThatIsNoNumberFallsBackOnTheStoredMarkOrAFirst
 
             const std::string quoted = " - LastRecord \"" + garbage + "\" is no whole number";
             if (stored) {
-                EXPECT_EQ(op().lines().front(),
-                          quoted + ": the stored mark " + std::to_string(mark) + " is used.");
+                EXPECT_EQ(op().lines().front(), quoted + ": the stored mark " + std::to_string(mark) + " is used.");
                 EXPECT_EQ(sightingsByAddress(), (Sightings{{"203.0.113.1", 1}, {"203.0.113.2", 1}}));
             } else {
                 EXPECT_EQ(op().lines().front(), quoted + " and no mark is stored: this pass is a first run.");
@@ -233,8 +235,7 @@ TEST_F(SharedMarkTest, OfTwoGuardsOnOneMachineAndChannelOnlyOneScans) {
         secondTimer.singlePass();
     }
     EXPECT_EQ(sightingsByAddress(), expected);
-    const std::string held = " - The event log is guarded by process " +
-                             std::to_string(platform::currentProcessId()) +
+    const std::string held = " - The event log is guarded by process " + std::to_string(platform::currentProcessId()) +
                              " on this machine already: this guard does not read it.";
     EXPECT_THAT(second.ctx.op.lines(), ElementsAre(held, " - Single pass carried out!", " - Single pass carried out!",
                                                    " - Single pass carried out!"));
@@ -247,9 +248,8 @@ TEST_F(SharedMarkTest, OfTwoGuardsOnOneMachineAndChannelOnlyOneScans) {
     expected["203.0.113.9"] = 1;
     secondTimer.singlePass();
     EXPECT_EQ(sightingsByAddress(), expected);
-    EXPECT_THAT(second.ctx.op.lines(),
-                Contains(" - The event log is guarded here again: the other guard (process " +
-                         std::to_string(platform::currentProcessId()) + ") is gone."));
+    EXPECT_THAT(second.ctx.op.lines(), Contains(" - The event log is guarded here again: the other guard (process " +
+                                                std::to_string(platform::currentProcessId()) + ") is gone."));
 }
 
 } // namespace

@@ -16,15 +16,10 @@ set -euo pipefail
 service_program="$1"
 schema="$2"
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-[ "$(id -u)" -eq 0 ] || skip "needs root for namespaces and nftables"
-for tool in ip nft unshare mariadb xrdp xrdp-sesman xfreerdp Xvfb timeout; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-[ -n "${OSTREL_TEST_DB_SOCKET:-}" ] && [ -S "$OSTREL_TEST_DB_SOCKET" ] || skip "no test server socket"
+source "$(dirname "$0")/../support/script-support.sh"
+require_root "needs root for namespaces and nftables"
+require_tools ip nft unshare mariadb xrdp xrdp-sesman xfreerdp Xvfb timeout
+require_test_socket
 
 work="$(mktemp -d /tmp/ostrel-xrdp.XXXXXX)"
 server="ostrel-xrdp-s$$"
@@ -37,12 +32,6 @@ third=203.0.113.12
 honeypot_port=3390
 pids=()
 
-sql() {
-    mariadb --no-defaults --socket="$OSTREL_TEST_DB_SOCKET" -u"$OSTREL_TEST_DB_USER" \
-        -p"$OSTREL_TEST_DB_PASSWORD" -N -B "$OSTREL_TEST_DB_NAME" -e "$1"
-}
-tables=(merkliste firewall firewall_history lastrecord firewallchanges)
-
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do
@@ -53,9 +42,7 @@ cleanup() {
     done
     ip netns delete "$server" 2>/dev/null || true
     ip netns delete "$attacker" 2>/dev/null || true
-    for table in "${tables[@]}"; do
-        sql "DROP TABLE IF EXISTS ${prefix}${table}" 2>/dev/null || true
-    done
+    drop_test_tables "$prefix"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -73,17 +60,6 @@ fail() {
     echo "--- firewall"
     ip netns exec "$server" nft list ruleset 2>&1 || true
     exit 1
-}
-
-# Waits up to $1 seconds for the rest of the line, a command, to succeed.
-within() {
-    local seconds="$1"
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.5
-    done
 }
 
 ip netns add "$server" 2>/dev/null || skip "network namespaces cannot be made here"
@@ -124,9 +100,7 @@ within 20 ip netns exec "$server" bash -c "exec 3<>/dev/tcp/127.0.0.1/3389" 2>/d
 within 20 test -s "$work/xrdp-sesman.log" || fail "xrdp-sesman wrote no log"
 
 # The guard's tables under a prefix of this test's own; one-minute blocks.
-sed -E "s/CREATE TABLE IF NOT EXISTS ([a-z_]+)/CREATE TABLE IF NOT EXISTS ${prefix}\1/" "$schema" >"$work/schema.sql"
-mariadb --no-defaults --socket="$OSTREL_TEST_DB_SOCKET" -u"$OSTREL_TEST_DB_USER" -p"$OSTREL_TEST_DB_PASSWORD" \
-    "$OSTREL_TEST_DB_NAME" <"$work/schema.sql"
+create_test_tables "$prefix" "$schema" "$work"
 printf '[RDPOstrel]\r\nSQLServer=localhost\r\nSQLPort=3306\r\nSQLDatabase=%s\r\nSQLUsername=%s\r\nSQLPasswort=%s\r\nSQLTBLPrefix=%s\r\nSQLTBLPrefixHistory=%s\r\nReport=FALSE\r\nBlockInvalidUserCount=1\r\nBlockInvalidUserInterval=1\r\nBlockHoneypotInterval=1\r\n' \
     "$OSTREL_TEST_DB_NAME" "$OSTREL_TEST_DB_USER" "$OSTREL_TEST_DB_PASSWORD" "$prefix" "$prefix" >"$work/Config.ini"
 cat >"$work/guard.sh" <<EOF

@@ -3,10 +3,10 @@
 // Debug on and are held inside their connect step by the operator, where the namespace tests
 // hold them inside the block operation.
 #include "blocking/AbuseReport.h"
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
 #include "honeypot/Pit.h"
+#include "settings/Settings.h"
 #include "support/LoopbackPeer.h"
 #include "support/RecordingFirewallCommand.h"
 #include "support/RecordingOperator.h"

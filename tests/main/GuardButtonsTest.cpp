@@ -1,7 +1,7 @@
 #include "ModalCloser.h"
 #include "WindowRig.h"
 #include "config/qt/Tconfig_f.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/portable/ChannelFileWriter.h"
 #include "support/HttpTestServer.h"
 
 #include <QLineEdit>

@@ -1,6 +1,7 @@
 #include "WindowRig.h"
 #include "config/qt/Tconfig_f.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 
 #include <QLineEdit>
 #include <QTimer>

@@ -1,7 +1,8 @@
 #include "WindowRig.h"
 #include "config/ConfigurationLoad.h"
 #include "config/qt/Tconfig_f.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileSource.h"
 #include "support/UnprivilegedFileAccess.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "WindowRig.h"
-#include "platform/ChannelFileWriter.h"
-#include "support/HoneypotPeer.h"
+#include "platform/portable/ChannelFileWriter.h"
+#include "support/linux/HoneypotPeer.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

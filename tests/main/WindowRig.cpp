@@ -1,5 +1,6 @@
 #include "WindowRig.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

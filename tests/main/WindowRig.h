@@ -1,9 +1,10 @@
 #pragma once
 
 #include "common/Operator.h"
-#include "config/Settings.h"
 #include "config/qt/Tconfig_f.h"
 #include "main/Tmain_f.h"
+#include "platform/FirewallCommand.h"
+#include "settings/Settings.h"
 #include "support/RecordingFirewallCommand.h"
 #include "support/TempFolder.h"
 #include "support/TestDatabase.h"

@@ -1,6 +1,4 @@
-#include "platform/Addresses.h"
-
-#include "platform/platform.h"
+#include "platform/portable/Addresses.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -1,6 +1,8 @@
+#include "platform/portable/ChannelFileSource.h"
+
 #include "ChannelTestSupport.h"
 #include "common/Errors.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 
 #include <chrono>
 #include <functional>

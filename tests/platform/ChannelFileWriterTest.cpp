@@ -1,8 +1,9 @@
-#include "platform/ChannelFileWriter.h"
+#include "platform/portable/ChannelFileWriter.h"
 
 #include "ChannelTestSupport.h"
 #include "common/Errors.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileSource.h"
 
 #include <algorithm>
 #include <atomic>

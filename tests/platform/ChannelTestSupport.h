@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileSource.h"
 #include "support/TempFolder.h"
 
 #include <algorithm>

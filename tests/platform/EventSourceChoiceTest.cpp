@@ -1,4 +1,4 @@
-#include "platform/EventSourceChoice.h"
+#include "platform/portable/EventSourceChoice.h"
 
 #include "platform/XrdpLogSource.h"
 

@@ -1,4 +1,4 @@
-#include "platform/HeldAddressRecord.h"
+#include "platform/portable/HeldAddressRecord.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/QueuedFirewallCommand.h"
+#include "platform/portable/QueuedFirewallCommand.h"
 
 #include "support/RecordingOperator.h"
 

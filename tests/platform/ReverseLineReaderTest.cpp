@@ -1,4 +1,4 @@
-#include "platform/ReverseLineReader.h"
+#include "platform/portable/ReverseLineReader.h"
 
 #include "ChannelTestSupport.h"
 #include "common/Errors.h"

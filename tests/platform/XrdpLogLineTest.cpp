@@ -1,4 +1,4 @@
-#include "platform/XrdpLogLine.h"
+#include "platform/portable/XrdpLogLine.h"
 
 #include <gtest/gtest.h>
 

@@ -5,15 +5,12 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
+source "$root/tests/support/script-support.sh"
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
-[ "$(id -u)" = 0 ] || skip "installing a package needs root"
+require_root "installing a package needs root"
 command -v dpkg >/dev/null || skip "no dpkg here"
 dpkg-query -W -f='${Status}' rdp-ostrel 2>/dev/null | grep -q "install ok installed" &&
     skip "rdp-ostrel is installed on this machine already; it is left alone"

@@ -7,16 +7,13 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
+source "$root/tests/support/script-support.sh"
 fail() {
     echo "FAIL: $*" >&2
     [ -f "${work:-/nonexistent}/window.log" ] && sed 's/^/window: /' "$work/window.log" >&2
     exit 1
 }
-[ "$(id -u)" = 0 ] || skip "network namespaces need root"
+require_root "network namespaces need root"
 probe="ostrel-probe-$$"
 ip netns add "$probe" 2>/dev/null || skip "the machine forbids network namespaces"
 ip netns del "$probe"

@@ -17,28 +17,17 @@ set -euo pipefail
 build_dir="$1"
 schema="$2"
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-[ "$(id -u)" -eq 0 ] || skip "needs root for namespaces and nftables"
+source "$(dirname "$0")/../support/script-support.sh"
+require_root "needs root for namespaces and nftables"
 [ -x /lib/systemd/systemd ] || skip "systemd is not installed"
-for tool in unshare nsenter ip nft mariadb; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+require_tools unshare nsenter ip nft mariadb
 grep -qw overlay /proc/filesystems || skip "the kernel offers no overlayfs"
-[ -n "${OSTREL_TEST_DB_SOCKET:-}" ] && [ -S "$OSTREL_TEST_DB_SOCKET" ] || skip "no test server socket"
+require_test_socket
 
 work="$(mktemp -d /tmp/ostrel-systemd.XXXXXX)"
 ns="ostrel-systemd-$$"
 prefix="unit$$_"
 boot_pid=""
-
-sql() {
-    mariadb --no-defaults --socket="$OSTREL_TEST_DB_SOCKET" -u"$OSTREL_TEST_DB_USER" \
-        -p"$OSTREL_TEST_DB_PASSWORD" -N -B "$OSTREL_TEST_DB_NAME" -e "$1"
-}
-tables=(merkliste firewall firewall_history lastrecord firewallchanges)
 
 cleanup() {
     if [ -n "$boot_pid" ]; then
@@ -53,9 +42,7 @@ cleanup() {
         wait "$boot_pid" 2>/dev/null || true
     fi
     ip netns delete "$ns" 2>/dev/null || true
-    for table in "${tables[@]}"; do
-        sql "DROP TABLE IF EXISTS ${prefix}${table}" 2>/dev/null || true
-    done
+    drop_test_tables "$prefix"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -70,9 +57,7 @@ fail() {
 }
 
 # The tables under a prefix of this test's own.
-sed -E "s/CREATE TABLE IF NOT EXISTS ([a-z_]+)/CREATE TABLE IF NOT EXISTS ${prefix}\1/" "$schema" >"$work/schema.sql"
-mariadb --no-defaults --socket="$OSTREL_TEST_DB_SOCKET" -u"$OSTREL_TEST_DB_USER" -p"$OSTREL_TEST_DB_PASSWORD" \
-    "$OSTREL_TEST_DB_NAME" <"$work/schema.sql"
+create_test_tables "$prefix" "$schema" "$work"
 
 mkdir -p "$work/units"
 for target in sysinit basic shutdown network network-online multi-user sockets timers paths local-fs ostrel-boot; do
@@ -100,19 +85,10 @@ boot_pid=$!
 
 systemd_pid() { pgrep -P "$boot_pid" -x systemd; }
 inside() { nsenter -t "$(systemd_pid)" -m -p -n -u -i "$@"; }
-# Waits up to 30 seconds for a command to succeed.
-until_true() {
-    local i
-    for i in $(seq 1 60); do
-        "$@" && return 0
-        sleep 0.5
-    done
-    return 1
-}
 running() { [ -n "$(systemd_pid)" ] && [ "$(inside systemctl is-system-running 2>/dev/null)" = running ]; }
 # A machine that cannot boot a second systemd (no writable control groups, say) says nothing
 # about the unit.
-until_true running || { cat "$work/boot.log"; skip "systemd did not come up in the namespaces"; }
+within 30 running || { cat "$work/boot.log"; skip "systemd did not come up in the namespaces"; }
 
 inside cmake --install "$build_dir" --prefix /usr/local >/dev/null || fail "cmake --install"
 inside install -d -m 700 /etc/rdp-ostrel
@@ -135,21 +111,21 @@ released() { [ "$(sql "SELECT COUNT(*) FROM ${prefix}firewall_history WHERE IP =
 
 # The first record seen is the start mark; the repeat offender comes after it.
 append 198.51.100.1
-until_true last_record 1 || fail "the first pass did not take its start mark"
+within 30 last_record 1 || fail "the first pass did not take its start mark"
 append --count 6 203.0.113.50
-until_true in_set 203.0.113.50 || fail "the repeat offender was not blocked"
+within 30 in_set 203.0.113.50 || fail "the repeat offender was not blocked"
 [ "$(sql "SELECT COUNT(*) FROM ${prefix}firewall WHERE IP = '203.0.113.50'")" = 1 ] || fail "no block row"
 inside grep -q " - \[RDP-Block\] IP 203.0.113.50 is blocked for" /run/rdp-ostrel.log || fail "no block line"
 
 # A flushed ruleset loses every rule; the restarted service puts the active block back.
 inside nft flush ruleset
 inside systemctl restart rdp-ostrel || fail "systemctl restart"
-until_true in_set 203.0.113.50 || fail "the restart did not restore the block"
+within 30 in_set 203.0.113.50 || fail "the restart did not restore the block"
 
 # The block ends: the guard releases it and its rule goes.
 sql "UPDATE ${prefix}firewall SET \`revoke\` = DATE_SUB(NOW(), INTERVAL 1 MINUTE)"
-until_true released 203.0.113.50 || fail "the ended block was not released"
-until_true not_in_set 203.0.113.50 || fail "the released block kept its rule"
+within 30 released 203.0.113.50 || fail "the ended block was not released"
+within 30 not_in_set 203.0.113.50 || fail "the released block kept its rule"
 
 inside systemctl stop rdp-ostrel || fail "systemctl stop"
 result="$(inside systemctl show rdp-ostrel -p Result --value)"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/NetworkNamespace.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 
 #include <mutex>
 #include <set>

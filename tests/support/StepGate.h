@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/FirewallLock.h"
+#include "blocking/FirewallLock.h"
 
 #include <chrono>
 #include <condition_variable>

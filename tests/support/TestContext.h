@@ -1,9 +1,10 @@
 #pragma once
 
 #include "blocking/AbuseReport.h"
-#include "common/OperationContext.h"
+#include "blocking/OperationContext.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
+#include "platform/FirewallCommand.h"
+#include "settings/Settings.h"
 #include "support/RecordingFirewallCommand.h"
 #include "support/RecordingOperator.h"
 #include "support/TempFolder.h"

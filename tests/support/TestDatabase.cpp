@@ -1,6 +1,6 @@
 #include "support/TestDatabase.h"
 
-#include "config/Settings.h"
+#include "settings/Settings.h"
 
 #include <atomic>
 #include <cstdio>

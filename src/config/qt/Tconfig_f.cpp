@@ -2,10 +2,10 @@
 
 #include "common/Errors.h"
 #include "config/IniFile.h"
-#include "config/SettingRanges.h"
-#include "config/Settings.h"
-#include "platform/EventSourceChoice.h"
 #include "platform/XrdpLogSource.h"
+#include "platform/portable/EventSourceChoice.h"
+#include "settings/SettingRanges.h"
+#include "settings/Settings.h"
 #include "widgets/UpDown.h"
 #include "widgets/WindowFont.h"
 

@@ -132,9 +132,4 @@ std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOpti
                                                    std::move(timing));
 }
 
-std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op) {
-    // Only the program's own table is ever touched.
-    return makeNftablesFirewall(op);
-}
-
 } // namespace ostrel::platform

@@ -1,13 +1,25 @@
 #pragma once
 
-#include "platform/QueuedFirewallCommand.h"
+#include "platform/FirewallCommand.h"
 #include "platform/linux/NftablesScript.h"
-#include "platform/platform.h"
+#include "platform/portable/QueuedFirewallCommand.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace ostrel::platform {
+
+struct NftablesOptions {
+    std::string table = "rdp_ostrel"; // table of the program's own (family inet)
+    std::string nftPath = "nft";      // resolved through PATH and the sbin folders, never through a shell
+    std::string netns;                // when set, nft runs inside this named network namespace (`ip netns exec`)
+};
+
+// The Linux firewall command: one nftables table with an IPv4 and an IPv6 set and an input
+// chain that drops both; a worker applies queued changes as `nft -f -` batches.
+std::unique_ptr<FirewallCommand> makeNftablesFirewall(Operator& op, NftablesOptions options = {},
+                                                      FirewallRecordTiming timing = {});
 
 // The firewall on nftables, as the queued command drives it: every batch becomes one
 // `nft -f -` run, so thousands of blocks cost one process. A failed batch is retried change

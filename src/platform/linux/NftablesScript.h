@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Addresses.h"
-#include "platform/QueuedFirewallCommand.h"
+#include "platform/portable/Addresses.h"
+#include "platform/portable/QueuedFirewallCommand.h"
 
 #include <span>
 #include <string>

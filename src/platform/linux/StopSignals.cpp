@@ -1,6 +1,7 @@
+#include "platform/StopSignals.h"
+
 #include "common/Errors.h"
 #include "platform/linux/FileDescriptor.h"
-#include "platform/platform.h"
 
 #include <cerrno>
 #include <csignal>

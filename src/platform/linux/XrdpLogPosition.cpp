@@ -1,6 +1,6 @@
 #include "platform/linux/XrdpLogPosition.h"
 
-#include "platform/ChannelFileError.h"
+#include "platform/portable/ChannelFileError.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "platform/XrdpLogSource.h"
 
-#include "platform/ChannelFileError.h"
-#include "platform/XrdpLogLine.h"
 #include "platform/linux/FileDescriptor.h"
 #include "platform/linux/XrdpLogPosition.h"
+#include "platform/portable/ChannelFileError.h"
+#include "platform/portable/XrdpLogLine.h"
 
 #include <algorithm>
 #include <cerrno>

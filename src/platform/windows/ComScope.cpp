@@ -1,4 +1,5 @@
-#include "platform/platform.h"
+#include "platform/ComScope.h"
+
 #include "platform/windows/WindowsApi.h"
 
 #include <objbase.h>

@@ -1,4 +1,4 @@
-#include "platform/windows/FileReplace.h"
+#include "platform/FileReplace.h"
 
 #include "common/Errors.h"
 #include "platform/windows/SystemErrors.h"

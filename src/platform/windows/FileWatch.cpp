@@ -1,4 +1,6 @@
-#include "platform/platform.h"
+#include "platform/FileWatch.h"
+
+#include "platform/EventSource.h"
 
 namespace ostrel::platform {
 

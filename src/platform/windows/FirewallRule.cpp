@@ -1,7 +1,7 @@
 #include "platform/windows/FirewallRule.h"
 
-#include "platform/Addresses.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/Addresses.h"
 #include "platform/windows/WindowsApi.h"
 
 #include <netfw.h>

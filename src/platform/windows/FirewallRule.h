@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/platform.h"
-
 #include <optional>
 #include <string>
 

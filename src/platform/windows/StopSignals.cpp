@@ -1,5 +1,6 @@
+#include "platform/StopSignals.h"
+
 #include "common/Errors.h"
-#include "platform/platform.h"
 #include "platform/windows/SystemErrors.h"
 #include "platform/windows/UniqueHandle.h"
 #include "platform/windows/WindowsApi.h"

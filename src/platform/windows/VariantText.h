@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/EventSource.h"
 #include "platform/windows/WindowsApi.h"
 
 #include <oleauto.h>

@@ -95,8 +95,4 @@ std::unique_ptr<FirewallCommand> makeWindowsFirewall(Operator& op, FirewallRecor
     return std::make_unique<QueuedFirewallCommand>(op, std::make_unique<WindowsFirewall>(), std::move(timing));
 }
 
-std::unique_ptr<FirewallCommand> makeFirewallCommand(Operator& op) {
-    return makeWindowsFirewall(op);
-}
-
 } // namespace ostrel::platform

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/QueuedFirewallCommand.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
+#include "platform/portable/QueuedFirewallCommand.h"
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "common/Errors.h"
 #include "config/ConfigurationLoad.h"
 #include "config/IniFile.h"
-#include "config/Settings.h"
+#include "settings/Settings.h"
 #include "support/RecordingOperator.h"
 #include "support/TempFolder.h"
 #include "support/UnprivilegedFileAccess.h"

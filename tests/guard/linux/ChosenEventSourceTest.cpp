@@ -1,8 +1,9 @@
 #include "guard/ChosenEventSource.h"
 
 #include "common/Errors.h"
-#include "config/Settings.h"
-#include "platform/ChannelFileWriter.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileWriter.h"
+#include "settings/Settings.h"
 #include "support/TempFolder.h"
 
 #include <fstream>

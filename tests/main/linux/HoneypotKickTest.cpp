@@ -2,8 +2,8 @@
 // made local inside a network namespace of the test's own.
 #include "WindowRig.h"
 #include "db/Connection.h"
-#include "support/HoneypotPeer.h"
-#include "support/NetworkNamespace.h"
+#include "support/linux/HoneypotPeer.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <QListWidget>
 #include <QPushButton>

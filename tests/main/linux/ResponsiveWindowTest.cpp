@@ -2,9 +2,9 @@
 // connection holds: real widgets, the real server's row locks, real peers in a namespace.
 #include "WindowRig.h"
 #include "db/Connection.h"
-#include "platform/ChannelFileWriter.h"
-#include "support/HoneypotPeer.h"
-#include "support/NetworkNamespace.h"
+#include "platform/portable/ChannelFileWriter.h"
+#include "support/linux/HoneypotPeer.h"
+#include "support/linux/NetworkNamespace.h"
 
 #include <QElapsedTimer>
 #include <QListWidget>

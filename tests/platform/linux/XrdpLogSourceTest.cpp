@@ -1,5 +1,6 @@
 #include "platform/XrdpLogSource.h"
 
+#include "platform/EventSource.h"
 #include "support/TempFolder.h"
 
 #include <algorithm>

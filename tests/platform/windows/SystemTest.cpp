@@ -1,6 +1,10 @@
+#include "platform/System.h"
+
 #include "WineDetection.h"
-#include "platform/Addresses.h"
-#include "platform/platform.h"
+#include "platform/EventChannel.h"
+#include "platform/InterfaceAddresses.h"
+#include "platform/portable/Addresses.h"
+#include "platform/portable/ChannelFileSource.h"
 #include "platform/windows/RegistryKey.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include "WineDetection.h"
 #include "common/Errors.h"
-#include "platform/platform.h"
+#include "platform/FirewallCommand.h"
 #include "support/RecordingOperator.h"
 
 #include <algorithm>

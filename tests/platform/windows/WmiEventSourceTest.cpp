@@ -2,7 +2,8 @@
 
 #include "WineDetection.h"
 #include "common/Errors.h"
-#include "platform/platform.h"
+#include "platform/ComScope.h"
+#include "platform/EventSource.h"
 
 #include <gtest/gtest.h>
 #include <wbemidl.h>

@@ -1,5 +1,5 @@
 // The service's watch of its event source: new records start a pass at once, on top of the timer.
-#include "service/ServiceFixture.h"
+#include "service/linux/ServiceFixture.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

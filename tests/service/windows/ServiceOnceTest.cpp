@@ -3,8 +3,9 @@
 // Wine the firewall's COM objects keep nothing, so what is checked is the guard's own work:
 // the rows it stores and the lines it writes, not a rule in the firewall.
 #include "config/ConfigurationLoad.h"
-#include "platform/ChannelFileWriter.h"
-#include "platform/platform.h"
+#include "platform/EventSource.h"
+#include "platform/portable/ChannelFileSource.h"
+#include "platform/portable/ChannelFileWriter.h"
 #include "platform/windows/WindowsApi.h"
 #include "platform/windows/WineDetection.h"
 #include "support/TempFolder.h"
