@@ -1,5 +1,7 @@
 // Runs the window tests under a QApplication on the offscreen platform, with one screen
 // of 1920 × 1080 at 96 pixels per inch, whatever the machine's display.
+#include "support/TestDatabase.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
@@ -26,6 +28,9 @@ void quietOffscreen(QtMsgType type, const QMessageLogContext& context, const QSt
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // The client library reads the socket of "localhost" once, when it is first used: the test
+    // server's socket must be named before any test makes a connection, also one that fails.
+    ostrel::test::TestServer::get();
 
     QTemporaryFile screens(QDir::tempPath() + "/ostrel-offscreen-XXXXXX.json");
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
