@@ -59,11 +59,13 @@ void serveConnection(OperationContext& context, ConnectionList& Contexts, Socket
             // went unblocked (a database outage would otherwise leave no trace at all).
             logFailedBlock(context.op, connection.PeerIP, std::current_exception());
         }
+        // Out of the list before its entry leaves the window: once the operator sees no entry for
+        // an address, a Kick of that address finds no connection either.
+        Contexts.remove(connection);
         try {
             PitDisconnect(context, connection);
         } catch (...) {
         }
-        Contexts.remove(connection);
     } catch (...) {
         // Listing needs memory; without it the connection simply ends.
     }
