@@ -1,7 +1,6 @@
 #include "WindowRig.h"
 #include "config/qt/Tconfig_f.h"
-#include "platform/EventSource.h"
-#include "platform/portable/ChannelFileWriter.h"
+#include "support/ChannelAppend.h"
 
 #include <QLineEdit>
 #include <QTimer>
@@ -11,11 +10,6 @@ namespace ostrel::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::int64_t appendFailedLogon(const WindowRig& rig, const std::string& address) {
-    return platform::ChannelFileWriter(rig.eventFolder())
-        .append({{platform::FailedLogonEventCode, std::nullopt, std::vector<std::string>{address}}});
-}
 
 bool logHas(Tmain_f& window, const QString& text) {
     return logMessages(window).filter(text).size() > 0;
@@ -29,18 +23,18 @@ TEST(SourceWatch, NewRecordsStartAPassOnTheWindowsThreadOnlyWhileTheTimerRuns) {
     TestTables tables;
     WindowRig rig;
     auto config = goodConfig(tables);
-    config.push_back("LastRecord=" + std::to_string(appendFailedLogon(rig, "198.51.100.1")));
+    config.push_back("LastRecord=" + std::to_string(appendFailedLogonsFrom(rig.eventFolder(), {"198.51.100.1"})));
     rig.writeConfig(config);
     TestWindow& window = rig.start();
     window.config_f().Time->setText("120"); // the timer's own first pass is two minutes away
 
-    const std::int64_t whileStopped = appendFailedLogon(rig, "203.0.113.7");
+    const std::int64_t whileStopped = appendFailedLogonsFrom(rig.eventFolder(), {"203.0.113.7"});
     EXPECT_FALSE(waitUntil([&] { return logHas(window, " - RecordNumber "); }, 2s))
         << "a pass ran while the timer was stopped";
 
     window.BTN_TimerClick();
     ASSERT_TRUE(window.Timer->isActive());
-    const std::int64_t whileRunning = appendFailedLogon(rig, "203.0.113.8");
+    const std::int64_t whileRunning = appendFailedLogonsFrom(rig.eventFolder(), {"203.0.113.8"});
     EXPECT_TRUE(
         waitUntil([&] { return logHas(window, QString(" - RecordNumber %1: 203.0.113.8").arg(whileRunning)); }, 60s))
         << logMessages(window).join("\n").toStdString();

@@ -1,6 +1,5 @@
 #include "WindowRig.h"
-#include "platform/EventSource.h"
-#include "platform/portable/ChannelFileWriter.h"
+#include "support/ChannelAppend.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -143,11 +142,7 @@ void pumpEvents() {
 }
 
 std::int64_t WindowRig::appendFailedLogons(const std::vector<std::vector<std::string>>& insertionStrings) const {
-    std::vector<platform::NewChannelRecord> records;
-    for (const auto& strings : insertionStrings)
-        records.push_back({platform::FailedLogonEventCode, std::nullopt, strings});
-    platform::ChannelFileWriter writer(eventFolder());
-    return writer.append(records) + static_cast<std::int64_t>(records.size()) - 1;
+    return test::appendFailedLogons(eventFolder(), insertionStrings);
 }
 
 } // namespace ostrel::test

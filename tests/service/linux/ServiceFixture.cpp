@@ -2,7 +2,7 @@
 
 #include "platform/EventSource.h"
 #include "platform/linux/NftablesScript.h"
-#include "platform/portable/ChannelFileWriter.h"
+#include "support/ChannelAppend.h"
 #include "support/linux/NftablesInspection.h"
 
 #include <fstream>
@@ -66,11 +66,7 @@ std::vector<std::string> ServiceFixture::goodConfig(const TestTables& tables, st
 }
 
 std::int64_t ServiceFixture::appendFailedLogons(const std::vector<std::string>& addresses) const {
-    std::vector<platform::NewChannelRecord> records;
-    for (const std::string& address : addresses)
-        records.push_back({platform::FailedLogonEventCode, std::nullopt, std::vector<std::string>{address}});
-    platform::ChannelFileWriter writer(eventlog());
-    return writer.append(records) + static_cast<std::int64_t>(records.size()) - 1;
+    return appendFailedLogonsFrom(eventlog(), addresses);
 }
 
 std::map<std::string, std::string> ServiceFixture::blockedInFirewall() const {
