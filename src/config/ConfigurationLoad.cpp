@@ -71,8 +71,10 @@ void ConfigurationLoad::OstrelKonfigurieren() {
         m_conn.setValues(ConnectionValues::fromSettings(m_settings));
         fillBlockingFields();
     } catch (...) {
-        // The mark is read even when the load stops early: otherwise the next pass would work
-        // from a mark that was never loaded and save it over the one in the file.
+        // The mark and the keys after the one that stopped the load are read even so: otherwise
+        // the next pass would work from a mark that was never loaded, and the dialog's Save
+        // would write the values it held before over the file's (its allow list, its source).
+        fillBlockingFieldsAsWritten();
         loadLastRecord();
         throw;
     }
@@ -120,6 +122,30 @@ void ConfigurationLoad::fillBlockingFields() {
     const AllowList parsed = AllowList::parse(allowList);
     for (const std::string& entry : parsed.invalidEntries())
         logLine(m_op, " - AllowList: '" + entry + "' is no address or range - ignored.");
+}
+
+void ConfigurationLoad::fillBlockingFieldsAsWritten() {
+    // A value the load would refuse (a number out of its range, a flag that is no flag) is never
+    // loaded: its field keeps what it held.
+    const auto unlessRefused = [](const auto& read) {
+        try {
+            read();
+        } catch (const std::exception&) {
+        }
+    };
+    unlessRefused([&] { m_settings.set(&SettingsValues::BlockInvalidUser, m_ini.ReadBoolean("BlockInvalidUser", true)); });
+    const std::pair<std::string SettingsValues::*, const SettingRange*> numbers[] = {
+        {&SettingsValues::BlockInvalidUserCount, &BlockInvalidUserCountRange},
+        {&SettingsValues::BlockInvalidUserInterval, &BlockInvalidUserIntervalRange},
+        {&SettingsValues::BlockHoneypotInterval, &BlockHoneypotIntervalRange},
+    };
+    for (const auto& [field, range] : numbers)
+        unlessRefused([&] { m_settings.set(field, checkedNumber(m_ini, *range, m_settings.get(field))); });
+    unlessRefused([&] { m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true)); });
+    m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
+    m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
+    m_settings.set(&SettingsValues::EventSource, m_ini.ReadString("EventSource", ""));
+    m_settings.set(&SettingsValues::AllowList, m_ini.ReadString("AllowList", ""));
 }
 
 void ConfigurationLoad::loadLastRecord() {

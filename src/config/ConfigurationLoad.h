@@ -57,6 +57,9 @@ private:
     void fillConnectionFields();
     void writePlaceholders();
     void fillBlockingFields();
+    // What fillBlockingFields reads, after a load stopped early: every value the file holds
+    // except numbers out of their range, with no errors of its own.
+    void fillBlockingFieldsAsWritten();
     void loadLastRecord();
     void reportTablesWithoutTransactions();
 

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace ostrel::test {
@@ -223,6 +224,37 @@ TEST(ConfigDialog, SaveWithAnEmptyServerWritesItsPlaceholderAndStillCloses) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.ConfServer->text(), "");
     EXPECT_NE(rig.readConfig().find("SQLServer=SQL SERVER\r\n"), std::string::npos);
+}
+
+// A start-up stopped by a bad port or number: mending that one field and saving keeps every
+// other key the file holds, also those the load never reached.
+TEST(ConfigDialog, SaveAfterAStoppedLoadKeepsTheKeysItNeverReached) {
+    const std::vector<std::string> kept = {"BlockInvalidUserCount=4",    "BlockHoneypotInterval=30",
+                                           "AbuseKEY=key",               "Report=FALSE",
+                                           "AllowList=198.51.100.7",     "EventSource=xrdp:/srv/xrdp/sesman.log"};
+    // The port line and the interval line: one of them stops the load.
+    const std::pair<const char*, const char*> stoppers[] = {{"SQLPort=", "BlockInvalidUserInterval=60"},
+                                                            {"SQLPort=3307", "BlockInvalidUserInterval=-3"}};
+    for (const auto& [port, interval] : stoppers) {
+        SCOPED_TRACE(std::string(port) + " " + interval);
+        WindowRig rig;
+        std::vector<std::string> config = {"SQLServer=db.invalid", port, "SQLDatabase=d", "SQLUsername=u",
+                                           "SQLPasswort=p", interval};
+        config.insert(config.end(), kept.begin(), kept.end());
+        rig.writeConfig(config);
+        TestWindow& window = rig.start();
+        ASSERT_EQ(window.kinds(), std::vector<std::string>{"error"});
+
+        Tconfig_f& dialog = window.config_f();
+        dialog.ConfServerPort->setText("3307");
+        dialog.Blocktime->setText("90");
+        dialog.Button1Click();
+
+        const std::vector<std::string> lines = configLines(rig.readConfig());
+        for (const std::string& line : kept)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+        EXPECT_EQ(dialog.BlocktimeHoneypot->text(), "30");
+    }
 }
 
 TEST(ConfigDialog, SpinButtonsStepWithinTheRangeAndTypedTextStaysUnchecked) {

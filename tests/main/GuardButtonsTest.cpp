@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -157,7 +158,7 @@ TEST(GuardButtons, ClosingTheWindowSendsTheReportsStillQueued) {
     server.holdReplies();
     WindowRig rig;
     auto config = goodConfig(tables);
-    config.back() = "Report=TRUE";
+    std::replace(config.begin(), config.end(), std::string("Report=FALSE"), std::string("Report=TRUE"));
     config.push_back("AbuseReportRDPURL=" + server.baseUrl() + "/r?a=1");
     config.push_back("LastRecord=1");
     rig.writeConfig(config);

@@ -32,7 +32,14 @@ int main(int argc, char** argv) {
     // server's socket must be named before any test makes a connection, also one that fails.
     ostrel::test::TestServer::get();
 
+    // The platform's arguments are separated by colons, so the file's name may hold none: on
+    // Windows, where every full path has one after its drive letter, the file lies in the working
+    // folder and goes by its relative name.
+#ifdef _WIN32
+    QTemporaryFile screens("ostrel-offscreen-XXXXXX.json");
+#else
     QTemporaryFile screens(QDir::tempPath() + "/ostrel-offscreen-XXXXXX.json");
+#endif
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.isEmpty() || platform == "offscreen") {
         screens.open();
@@ -40,7 +47,8 @@ int main(int argc, char** argv) {
             "screens": [{"name": "Test", "x": 0, "y": 0, "width": 1920, "height": 1080,
                          "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
         screens.flush();
-        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screens.fileName().toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" +
+                QDir::current().relativeFilePath(screens.fileName()).toLocal8Bit());
     }
     standardHandler = qInstallMessageHandler(quietOffscreen);
     QApplication application(argc, argv);

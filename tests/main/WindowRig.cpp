@@ -97,7 +97,9 @@ std::vector<std::string> goodConfig(const TestTables& tables) {
             "SQLPasswort=" + server.password,
             "SQLTBLPrefix=" + tables.prefix(),
             "SQLTBLPrefixHistory=" + tables.historyPrefix(),
-            "Report=FALSE"};
+            "Report=FALSE",
+            // The tests feed the channel file, on Windows too, where the event log is the default.
+            "EventSource=channel"};
 }
 
 QStringList paneLines(const QString& text, bool withoutTime) {

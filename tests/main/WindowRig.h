@@ -101,7 +101,8 @@ private:
     std::unique_ptr<TestWindow> m_window;
 };
 
-// Connection lines for the test server and a pair of tables of the test's own.
+// Connection lines for the test server and a pair of tables of the test's own; the window reads
+// the rig's channel file.
 std::vector<std::string> goodConfig(const TestTables& tables);
 
 // A test of the window started over tables of its own with a good configuration; skipped
