@@ -156,7 +156,11 @@ if [ "$with_window" -eq 1 ]; then
     display=":$((150 + $$ % 100))"
     Xvfb "$display" -screen 0 1100x760x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
-    # The tests under Wine draw offscreen; this one draws on the display, as a desktop does.
+    # The tests under Wine draw offscreen; this one draws on the display, as a desktop does. Wine's
+    # desktop was started with the prefix's first program, without a display, and would take the
+    # window in: a new session starts one on the display.
+    wineserver -k 2>/dev/null || true
+    wineserver -w
     DISPLAY="$display" QT_QPA_PLATFORM=windows timeout 150 wine "C:\\Program Files\\RDP-Ostrel\\rdp-ostrel.exe" >"$build/window.log" 2>&1 &
     window=$!
     window_shown() { DISPLAY="$display" xwininfo -root -tree | grep -q '"RDP-Ostrel"'; }
