@@ -69,12 +69,13 @@ void ConfigurationLoad::OstrelKonfigurieren() {
         m_showDialog();
     try {
         m_conn.setValues(ConnectionValues::fromSettings(m_settings));
-        fillBlockingFields();
+        fillBlockingFields(Refused::StopsTheLoad);
+        tellInvalidAllowListEntries();
     } catch (...) {
         // The mark and the keys after the one that stopped the load are read even so: otherwise
         // the next pass would work from a mark that was never loaded, and the dialog's Save
         // would write the values it held before over the file's (its allow list, its source).
-        fillBlockingFieldsAsWritten();
+        fillBlockingFields(Refused::IsPassedOver);
         loadLastRecord();
         throw;
     }
@@ -106,46 +107,40 @@ void ConfigurationLoad::writePlaceholders() {
     }
 }
 
-void ConfigurationLoad::fillBlockingFields() {
-    m_settings.set(&SettingsValues::BlockInvalidUser, m_ini.ReadBoolean("BlockInvalidUser", true));
-    m_settings.set(&SettingsValues::BlockInvalidUserCount, checkedNumber(m_ini, BlockInvalidUserCountRange, "1"));
-    m_settings.set(&SettingsValues::BlockInvalidUserInterval,
-                   checkedNumber(m_ini, BlockInvalidUserIntervalRange, "120"));
-    m_settings.set(&SettingsValues::BlockHoneypotInterval, checkedNumber(m_ini, BlockHoneypotIntervalRange, "120"));
-    m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true));
-    m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
-    m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
-    m_settings.set(&SettingsValues::EventSource, m_ini.ReadString("EventSource", ""));
-    const std::string allowList = m_ini.ReadString("AllowList", "");
-    m_settings.set(&SettingsValues::AllowList, allowList);
-    // Told here, once per load (and so per Save), rather than at every block it is read for.
-    const AllowList parsed = AllowList::parse(allowList);
-    for (const std::string& entry : parsed.invalidEntries())
-        logLine(m_op, " - AllowList: '" + entry + "' is no address or range - ignored.");
-}
-
-void ConfigurationLoad::fillBlockingFieldsAsWritten() {
-    // A value the load would refuse (a number out of its range, a flag that is no flag) is never
-    // loaded: its field keeps what it held.
-    const auto unlessRefused = [](const auto& read) {
+void ConfigurationLoad::fillBlockingFields(Refused refused) {
+    // Each value in turn: a refused one (a number out of its range, a flag that is no flag)
+    // either ends the load there or, after a load that stopped already, keeps what its field held.
+    const auto fill = [refused](const auto& read) {
+        if (refused == Refused::StopsTheLoad)
+            return read();
         try {
             read();
         } catch (const std::exception&) {
         }
     };
-    unlessRefused([&] { m_settings.set(&SettingsValues::BlockInvalidUser, m_ini.ReadBoolean("BlockInvalidUser", true)); });
-    const std::pair<std::string SettingsValues::*, const SettingRange*> numbers[] = {
-        {&SettingsValues::BlockInvalidUserCount, &BlockInvalidUserCountRange},
-        {&SettingsValues::BlockInvalidUserInterval, &BlockInvalidUserIntervalRange},
-        {&SettingsValues::BlockHoneypotInterval, &BlockHoneypotIntervalRange},
-    };
-    for (const auto& [field, range] : numbers)
-        unlessRefused([&] { m_settings.set(field, checkedNumber(m_ini, *range, m_settings.get(field))); });
-    unlessRefused([&] { m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true)); });
+    fill([&] { m_settings.set(&SettingsValues::BlockInvalidUser, m_ini.ReadBoolean("BlockInvalidUser", true)); });
+    fill([&] {
+        m_settings.set(&SettingsValues::BlockInvalidUserCount, checkedNumber(m_ini, BlockInvalidUserCountRange, "1"));
+    });
+    fill([&] {
+        m_settings.set(&SettingsValues::BlockInvalidUserInterval,
+                       checkedNumber(m_ini, BlockInvalidUserIntervalRange, "120"));
+    });
+    fill([&] {
+        m_settings.set(&SettingsValues::BlockHoneypotInterval, checkedNumber(m_ini, BlockHoneypotIntervalRange, "120"));
+    });
+    fill([&] { m_settings.set(&SettingsValues::Report, m_ini.ReadBoolean("Report", true)); });
     m_settings.set(&SettingsValues::AbuseReportRDPURL, m_ini.ReadString("AbuseReportRDPURL", ""));
     m_settings.set(&SettingsValues::AbuseKEY, m_ini.ReadString("AbuseKEY", ""));
     m_settings.set(&SettingsValues::EventSource, m_ini.ReadString("EventSource", ""));
     m_settings.set(&SettingsValues::AllowList, m_ini.ReadString("AllowList", ""));
+}
+
+void ConfigurationLoad::tellInvalidAllowListEntries() {
+    // Told here, once per load (and so per Save), rather than at every block it is read for.
+    const AllowList parsed = AllowList::parse(m_settings.get(&SettingsValues::AllowList));
+    for (const std::string& entry : parsed.invalidEntries())
+        logLine(m_op, " - AllowList: '" + entry + "' is no address or range - ignored.");
 }
 
 void ConfigurationLoad::loadLastRecord() {

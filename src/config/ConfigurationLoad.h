@@ -56,10 +56,11 @@ public:
 private:
     void fillConnectionFields();
     void writePlaceholders();
-    void fillBlockingFields();
-    // What fillBlockingFields reads, after a load stopped early: every value the file holds
-    // except numbers out of their range, with no errors of its own.
-    void fillBlockingFieldsAsWritten();
+    // What a value the load refuses does: it stops the load, or (once the load has stopped)
+    // it is passed over and its field keeps what it held.
+    enum class Refused { StopsTheLoad, IsPassedOver };
+    void fillBlockingFields(Refused refused);
+    void tellInvalidAllowListEntries();
     void loadLastRecord();
     void reportTablesWithoutTransactions();
 

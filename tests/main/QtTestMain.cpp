@@ -32,14 +32,10 @@ int main(int argc, char** argv) {
     // server's socket must be named before any test makes a connection, also one that fails.
     ostrel::test::TestServer::get();
 
-    // The platform's arguments are separated by colons, so the file's name may hold none: on
-    // Windows, where every full path has one after its drive letter, the file lies in the working
+    // The platform's arguments are separated by colons, so the file's name may hold none (on
+    // Windows every full path has one after its drive letter): the file lies in the working
     // folder and goes by its relative name.
-#ifdef _WIN32
     QTemporaryFile screens("ostrel-offscreen-XXXXXX.json");
-#else
-    QTemporaryFile screens(QDir::tempPath() + "/ostrel-offscreen-XXXXXX.json");
-#endif
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.isEmpty() || platform == "offscreen") {
         screens.open();
