@@ -54,7 +54,7 @@ unset DISPLAY WAYLAND_DISPLAY
 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 wineboot --init >/dev/null 2>&1
-wineserver -w
+timeout 120 wineserver -w
 # One Wine session for the whole test: the service is set to start automatically, so every new
 # session would start it again behind the test's back.
 wineserver -p
@@ -158,9 +158,10 @@ if [ "$with_window" -eq 1 ]; then
     xvfb=$!
     # The tests under Wine draw offscreen; this one draws on the display, as a desktop does. Wine's
     # desktop was started with the prefix's first program, without a display, and would take the
-    # window in: a new session starts one on the display.
+    # window in: a new session, kept for the rest of the test, starts one on the display.
     wineserver -k 2>/dev/null || true
-    wineserver -w
+    timeout 60 wineserver -w || true
+    wineserver -p
     DISPLAY="$display" QT_QPA_PLATFORM=windows timeout 150 wine "C:\\Program Files\\RDP-Ostrel\\rdp-ostrel.exe" >"$build/window.log" 2>&1 &
     window=$!
     window_shown() { DISPLAY="$display" xwininfo -root -tree | grep -q '"RDP-Ostrel"'; }
@@ -171,6 +172,8 @@ if [ "$with_window" -eq 1 ]; then
         echo "        picture of the window under Wine: $build/window-under-wine.png"
     kill "$window" 2>/dev/null
     wait "$window" 2>/dev/null
+    # The new session started the service again (it starts automatically): stopped as before.
+    w net stop RDP-Ostrel >/dev/null || true
     kill "$xvfb" 2>/dev/null
     wait "$xvfb" 2>/dev/null
 else
