@@ -89,17 +89,11 @@ void WindowRig::destroy() {
 }
 
 std::vector<std::string> goodConfig(const TestTables& tables) {
-    const TestServer& server = TestServer::get();
-    return {"SQLServer=" + server.host,
-            "SQLPort=" + std::to_string(server.port),
-            "SQLDatabase=" + server.database,
-            "SQLUsername=" + server.user,
-            "SQLPasswort=" + server.password,
-            "SQLTBLPrefix=" + tables.prefix(),
-            "SQLTBLPrefixHistory=" + tables.historyPrefix(),
-            "Report=FALSE",
-            // The tests feed the channel file, on Windows too, where the event log is the default.
-            "EventSource=channel"};
+    std::vector<std::string> config = tables.configLines(TestServer::get().host);
+    config.push_back("Report=FALSE");
+    // The tests feed the channel file, on Windows too, where the event log is the default.
+    config.push_back("EventSource=channel");
+    return config;
 }
 
 QStringList paneLines(const QString& text, bool withoutTime) {

@@ -98,6 +98,17 @@ TestTables::TestTables(std::string historyPrefix)
     createFromSchema();
 }
 
+std::vector<std::string> TestTables::configLines(const std::string& host) const {
+    const TestServer& server = TestServer::get();
+    return {"SQLServer=" + host,
+            "SQLPort=" + std::to_string(server.port),
+            "SQLDatabase=" + server.database,
+            "SQLUsername=" + server.user,
+            "SQLPasswort=" + server.password,
+            "SQLTBLPrefix=" + m_prefix,
+            "SQLTBLPrefixHistory=" + m_historyPrefix};
+}
+
 TestTables::~TestTables() {
     if (m_created.empty())
         return;

@@ -61,6 +61,9 @@ public:
     std::string lastrecord() const { return m_prefix + "lastrecord"; }
     std::string firewallchanges() const { return m_prefix + "firewallchanges"; }
 
+    // The Config.ini lines that reach these tables: server (`host`), port, database, user,
+    // password and both prefixes.
+    std::vector<std::string> configLines(const std::string& host) const;
     // Fills the connection values and both prefixes of a live settings record.
     void applyTo(Settings& settings) const;
     // Connection over TCP to the test server, or over its unix socket (for threads that

@@ -1,9 +1,8 @@
 // A Kick in the window while peers from other addresses wait in their block: those addresses are
 // made local inside a network namespace of the test's own.
-#include "WindowRig.h"
 #include "db/Connection.h"
+#include "linux/WindowInNamespace.h"
 #include "support/linux/HoneypotPeer.h"
-#include "support/linux/NetworkNamespace.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -14,19 +13,13 @@ namespace {
 
 // The selection never moves to another address by itself: a second click must not cut a peer
 // that the operator never chose.
-TEST(HoneypotButton, AfterAKickNoEntryIsSelected) {
-    OSTREL_REQUIRE_TEST_DB();
-    if (!NetworkNamespace::available())
-        GTEST_SKIP() << NetworkNamespace::unavailableReason();
-    // Peers come from documentation addresses (loopback is never blocked), inside a namespace
-    // where they are local; the block operation reaches the database through its unix socket.
-    NetworkNamespace net;
-    net.execChecked({"ip", "route", "add", "local", "203.0.113.0/24", "dev", "lo"});
-    TestTables tables;
-    WindowRig rig;
-    std::vector<std::string> config = goodConfig(tables);
-    config[0] = "SQLServer=localhost";
-    rig.writeConfig(config);
+using HoneypotKick = WindowInNamespaceTest;
+
+TEST_F(HoneypotKick, AfterAKickNoEntryIsSelected) {
+    NetworkNamespace& net = this->net();
+    TestTables& tables = this->tables();
+    WindowRig& rig = this->rig();
+    rig.writeConfig(socketConfig());
     TestWindow& window = rig.start();
     ASSERT_FALSE(window.ConfigError());
 

@@ -1,10 +1,9 @@
 // The window answers while its guard pass and a honeypot block wait for a row another
 // connection holds: real widgets, the real server's row locks, real peers in a namespace.
-#include "WindowRig.h"
 #include "db/Connection.h"
+#include "linux/WindowInNamespace.h"
 #include "platform/portable/ChannelFileWriter.h"
 #include "support/linux/HoneypotPeer.h"
-#include "support/linux/NetworkNamespace.h"
 
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -41,18 +40,13 @@ private:
     int m_turns = 0;
 };
 
-TEST(ResponsiveWindow, PassAndHoneypotBlockWaitingOnAHeldRowLeaveTheWindowAnswering) {
-    OSTREL_REQUIRE_TEST_DB();
-    if (!NetworkNamespace::available())
-        GTEST_SKIP() << NetworkNamespace::unavailableReason();
-    // Peers come from documentation addresses, local inside the namespace; the database is
-    // reached through its unix socket.
-    NetworkNamespace net;
-    net.execChecked({"ip", "route", "add", "local", "203.0.113.0/24", "dev", "lo"});
-    TestTables tables;
-    WindowRig rig;
-    std::vector<std::string> config = goodConfig(tables);
-    config[0] = "SQLServer=localhost";
+using ResponsiveWindow = WindowInNamespaceTest;
+
+TEST_F(ResponsiveWindow, PassAndHoneypotBlockWaitingOnAHeldRowLeaveTheWindowAnswering) {
+    NetworkNamespace& net = this->net();
+    TestTables& tables = this->tables();
+    WindowRig& rig = this->rig();
+    std::vector<std::string> config = socketConfig();
     config.push_back("LastRecord=1");
     rig.writeConfig(config);
     platform::ChannelFileWriter channel(rig.eventFolder());
@@ -84,7 +78,8 @@ TEST(ResponsiveWindow, PassAndHoneypotBlockWaitingOnAHeldRowLeaveTheWindowAnswer
     window.Button1Click();
     ASSERT_TRUE(window.passRunning());
     ASSERT_TRUE(waitUntil([&] { return lockWaits() >= 1; }, std::chrono::seconds(30)))
-        << "neither block reached the held rows";
+        << "neither block reached the held rows; the window's log:\n"
+        << logMessages(window).join('\n').toStdString();
 
     // Now the window is asked for everything while both still wait.
     EventLoopGaps gaps;

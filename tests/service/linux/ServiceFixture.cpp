@@ -53,16 +53,10 @@ std::string ServiceFixture::readConfig() const {
 }
 
 std::vector<std::string> ServiceFixture::goodConfig(const TestTables& tables, std::int64_t lastRecord) {
-    const TestServer& server = TestServer::get();
-    return {"SQLServer=localhost",
-            "SQLPort=" + std::to_string(server.port),
-            "SQLDatabase=" + server.database,
-            "SQLUsername=" + server.user,
-            "SQLPasswort=" + server.password,
-            "SQLTBLPrefix=" + tables.prefix(),
-            "SQLTBLPrefixHistory=" + tables.historyPrefix(),
-            "Report=FALSE",
-            "LastRecord=" + std::to_string(lastRecord)};
+    std::vector<std::string> config = tables.configLines("localhost");
+    config.push_back("Report=FALSE");
+    config.push_back("LastRecord=" + std::to_string(lastRecord));
+    return config;
 }
 
 std::int64_t ServiceFixture::appendFailedLogons(const std::vector<std::string>& addresses) const {

@@ -203,8 +203,9 @@ TEST_F(Service, JournalLinesCarryLevelAndZonedTimeTellEachErrorOnceAndNoSecret) 
         // Every pass releases once, after its scan: the scan's store and the release's purge fail alike.
         if (message.starts_with(" - Clean up the firewall rules"))
             ++passes;
-        if (message.find("[RDP-Block]") != std::string::npos)
+        if (message.find("[RDP-Block]") != std::string::npos) {
             EXPECT_EQ(parts[1], "5") << line;
+        }
     }
     EXPECT_GE(errorLines, 3u);
     EXPECT_LE(errorLines, passes) << "one fault, one line per pass:\n" << output;
