@@ -9,7 +9,7 @@ OSTREL_PACKAGES=(
     nftables iproute2 iputils-ping socat
     dpkg-dev lintian file
     xvfb xauth x11-apps x11-utils imagemagick
-    xrdp freerdp2-x11
+    xrdp freerdp2-x11 zlib1g-dev logrotate
 )
 
 # Installs whatever of OSTREL_PACKAGES is missing (as root, or through sudo).

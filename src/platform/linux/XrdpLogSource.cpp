@@ -1,6 +1,7 @@
 #include "platform/XrdpLogSource.h"
 
 #include "platform/linux/FileDescriptor.h"
+#include "platform/linux/GzipFile.h"
 #include "platform/linux/XrdpLogPosition.h"
 #include "platform/portable/ChannelFileError.h"
 #include "platform/portable/XrdpLogLine.h"
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +22,8 @@ constexpr std::size_t BlockSize = 64 * 1024;
 constexpr std::size_t TailBytes = 64;
 // Rotations the source follows back while their lines are not all read; older ones are let go.
 constexpr std::size_t MaxGenerations = 8;
+// The most text a compressed rotated copy is inflated to; a larger one is not read.
+constexpr std::uint64_t MaxInflatedBytes = 256ull * 1024 * 1024;
 
 SystemError lastError() {
     const int code = errno;
@@ -28,10 +32,15 @@ SystemError lastError() {
 
 struct OpenFile {
     FileDescriptor fd;
+    std::shared_ptr<const std::string> inflated; // the text of a compressed copy, read whole
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
-    std::uint64_t size = 0;
+    std::uint64_t size = 0; // of the text
 };
+
+bool isGzip(const std::filesystem::path& path) {
+    return path.extension() == ".gz";
+}
 
 // nullopt when there is no such file; anything but a regular file is refused, as the channel
 // file is (a FIFO in its place would hold the pass for good).
@@ -58,6 +67,13 @@ std::optional<OpenFile> openFile(const std::filesystem::path& path) {
 
 std::size_t readAt(const OpenFile& file, const std::filesystem::path& path, std::uint64_t offset, char* buffer,
                    std::size_t length) {
+    if (file.inflated) {
+        if (offset >= file.inflated->size())
+            return 0;
+        const std::size_t count = std::min<std::size_t>(length, file.inflated->size() - offset);
+        std::copy_n(file.inflated->data() + offset, count, buffer);
+        return count;
+    }
     for (;;) {
         const ssize_t got = ::pread(file.fd.get(), buffer, length, static_cast<off_t>(offset));
         if (got >= 0)
@@ -146,9 +162,24 @@ struct Sibling {
     std::filesystem::path path;
 };
 
+// A rotated copy compressed with gzip, as its text; nullopt when it cannot hold `seenBytes` bytes
+// (its stated size is looked at before it is inflated) or is no complete gzip file.
+std::optional<OpenFile> inflatedCopy(OpenFile file, std::uint64_t seenBytes) {
+    const std::optional<std::uint32_t> stated = gzipStatedSize(file.fd.get(), file.size);
+    if (!stated || (*stated < seenBytes && seenBytes < (std::uint64_t{1} << 32)))
+        return std::nullopt;
+    std::optional<std::string> text = inflateGzip(file.fd.get(), MaxInflatedBytes);
+    if (!text)
+        return std::nullopt;
+    file.size = text->size();
+    file.inflated = std::make_shared<const std::string>(std::move(*text));
+    return file;
+}
+
 // The rotated file that holds a generation's lines beside the log ("xrdp-sesman.log.1",
-// "xrdp-sesman.log-20261210", ...): the same file renamed, or a copy with the same bytes up to
-// where the generation was read. Compressed copies cannot be read and are not found.
+// "xrdp-sesman.log-20261210", "xrdp-sesman.log.1.gz", ...): the same file renamed, or a copy
+// (plain or gzip-compressed, as logrotate's "compress" leaves it) with the same bytes up to where
+// the generation was read. Copies compressed otherwise are not read.
 std::optional<Sibling> findRotated(const std::filesystem::path& log, const XrdpLogGeneration& generation,
                                    bool sameInodeOnly, const OpenFile* excluded) {
     const std::string prefix = log.filename().string();
@@ -159,8 +190,8 @@ std::optional<Sibling> findRotated(const std::filesystem::path& log, const XrdpL
     std::optional<Sibling> copy;
     for (const auto& entry : entries) {
         const std::string name = entry.path().filename().string();
-        if (name.size() <= prefix.size() || !name.starts_with(prefix) || name.ends_with(".gz") ||
-            name.ends_with(".xz") || name.ends_with(".bz2") || name.ends_with(".zst"))
+        if (name.size() <= prefix.size() || !name.starts_with(prefix) || name.ends_with(".xz") ||
+            name.ends_with(".bz2") || name.ends_with(".zst"))
             continue;
         std::optional<OpenFile> file;
         try {
@@ -173,6 +204,11 @@ std::optional<Sibling> findRotated(const std::filesystem::path& log, const XrdpL
         const bool renamed = sameFile(*file, generation);
         if (!renamed && (sameInodeOnly || generation.tail.empty()))
             continue;
+        if (isGzip(entry.path())) {
+            file = inflatedCopy(std::move(*file), generation.end);
+            if (!file)
+                continue;
+        }
         if (!holdsSeenLines(*file, entry.path(), generation))
             continue;
         if (renamed)
@@ -215,7 +251,7 @@ void followRotation(XrdpLogPosition& position, const std::filesystem::path& log,
         last.device = rotated->file.device;
         last.inode = rotated->file.inode;
     } else {
-        last.device = last.inode = 0; // its unread lines are gone (compressed, deleted)
+        last.device = last.inode = 0; // its unread lines are gone (deleted, or compressed other than by gzip)
     }
     last.limit = limit;
     const std::int64_t base = last.lastNumber();
@@ -289,8 +325,18 @@ std::vector<EventRecord> XrdpLogSource::recordsAbove(std::int64_t recordNumber) 
     });
     Reading reading;
     for (std::size_t i = 0; i + 1 < position.generations.size(); ++i) {
-        const XrdpLogGeneration& generation = position.generations[i];
-        if (const std::optional<Sibling> rotated = findRotated(m_log, generation, true, &*current))
+        XrdpLogGeneration& generation = position.generations[i];
+        std::optional<Sibling> rotated = findRotated(m_log, generation, true, &*current);
+        if (!rotated) {
+            // Compressed since it was found (logrotate copies, then gzips the copy into a new file
+            // and deletes it): the same bytes under another name.
+            rotated = findRotated(m_log, generation, false, &*current);
+            if (rotated) {
+                generation.device = rotated->file.device;
+                generation.inode = rotated->file.inode;
+            }
+        }
+        if (rotated)
             readGeneration(generation, rotated->file, rotated->path, recordNumber, *generation.limit, m_maxLineBytes,
                            reading);
     }

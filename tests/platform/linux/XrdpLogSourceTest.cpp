@@ -1,9 +1,11 @@
 #include "platform/XrdpLogSource.h"
 
 #include "platform/EventSource.h"
+#include "platform/linux/ChildProcess.h"
 #include "support/TempFolder.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -78,6 +80,11 @@ protected:
         std::filesystem::resize_file(m_log, 0);
     }
     void renameAway(const std::string& name = "xrdp-sesman.log.1") { std::filesystem::rename(m_log, m_folder / name); }
+    // gzip's own program, as logrotate calls it: the file becomes FILE.gz.
+    static void gzip(const std::filesystem::path& file) {
+        const platform::ProcessOutcome outcome = platform::runProcess({"gzip", "-9", file.string()});
+        ASSERT_TRUE(outcome.succeeded()) << outcome.errors;
+    }
     // A guard that has learned the log: first run done, the log holding one line.
     Follower learned() {
         append(otherLine());
@@ -201,15 +208,93 @@ TEST_F(XrdpLogSourceTest, TwoRotationsBetweenPassesAndALogCutAndWrittenPastWhere
                                  {"198.51.100.1", 1}, {"198.51.100.3", 1}, {"198.51.100.4", 1}, {"198.51.100.5", 1}}));
 }
 
-TEST_F(XrdpLogSourceTest, ACompressedCopyLosesOnlyItsUnreadLinesAndCountsNothingTwice) {
+// logrotate's "compress" gzips the rotated copy into a new file and deletes the copy, at once or
+// only after the guard has found the plain copy; the lines the guard had not read are in the
+// compressed file then.
+struct CompressedCase {
+    const char* name;
+    bool rename;          // else copytruncate
+    bool failedPassFirst; // a pass finds the plain copy and reads it but stores nothing
+    bool restart;         // the guard restarts before the pass after the compression
+    bool damaged;         // the compressed file is cut short: its unread lines are lost
+};
+
+TEST_F(XrdpLogSourceTest, LinesUnreadAtARotationAreReadFromTheCompressedCopy) {
+    const CompressedCase cases[] = {
+        {"copytruncate, compressed before the next look", false, false, false, false},
+        {"copytruncate, the plain copy found, then compressed", false, true, false, false},
+        {"copytruncate, compressed, then a restart", false, false, true, false},
+        {"renamed, compressed before the next look", true, false, false, false},
+        {"renamed, the plain file found, then compressed, then a restart", true, true, true, false},
+        {"a damaged compressed copy loses only its unread lines", false, false, false, true},
+    };
+    int round = 0;
+    for (const CompressedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(m_folder.path());
+        std::filesystem::create_directories(m_position.parent_path());
+        const std::string p = "198.51.100." + std::to_string(++round); // p + "1" is 198.51.100.11, ...
+        Follower guard = learned();
+        append(authfail(p + "1"));
+        guard.pass();
+        append(authfail(p + "2") + otherLine());
+        if (c.rename)
+            renameAway();
+        else
+            copyTruncate();
+        append(authfail(p + "3"));
+        if (c.failedPassFirst) {
+            EXPECT_EQ(guard.pass(false), (std::vector<std::string>{p + "2", p + "3"}));
+        }
+        gzip(m_folder / "xrdp-sesman.log.1");
+        if (c.damaged)
+            std::filesystem::resize_file(m_folder / "xrdp-sesman.log.1.gz",
+                                         std::filesystem::file_size(m_folder / "xrdp-sesman.log.1.gz") - 8);
+        if (c.restart)
+            guard.restart();
+        guard.pass();
+        append(authfail(p + "4"));
+        guard.pass();
+        EXPECT_TRUE(guard.pass().empty());
+        std::map<std::string, int> expected{{p + "1", 1}, {p + "3", 1}, {p + "4", 1}};
+        if (!c.damaged)
+            expected[p + "2"] = 1;
+        EXPECT_EQ(guard.counted, expected);
+    }
+}
+
+// Debian's own rotation of the xrdp logs (copytruncate and compress), run by logrotate itself,
+// between two looks of the guard and again with older compressed copies beside the log.
+TEST_F(XrdpLogSourceTest, DebiansLogrotateSetUpLosesNoLine) {
+    const std::string logrotate = platform::findProgram("logrotate", std::getenv("PATH") ? std::getenv("PATH") : "");
+    if (!std::filesystem::exists(logrotate))
+        GTEST_SKIP() << "logrotate is not installed";
+    const std::filesystem::path config = m_folder / "state" / "xrdp.logrotate";
+    {
+        std::ofstream out(config);
+        out << m_log.string() << " {\n    compress\n    missingok\n    notifempty\n    copytruncate\n    rotate 4\n}\n";
+    }
+    const auto rotate = [&] {
+        const platform::ProcessOutcome outcome = platform::runProcess(
+            {logrotate, "--force", "--state", (m_folder / "state" / "logrotate.status").string(), config.string()});
+        ASSERT_TRUE(outcome.succeeded()) << outcome.errors;
+        ASSERT_TRUE(std::filesystem::exists(m_folder / "xrdp-sesman.log.1.gz"));
+    };
     Follower guard = learned();
-    append(authfail("198.51.100.11"));
-    guard.pass();
-    append(authfail("198.51.100.12"));
-    copyTruncate("xrdp-sesman.log.1.gz"); // as if compressed: not readable as lines
-    append(authfail("198.51.100.13"));
-    guard.pass();
-    EXPECT_EQ(guard.counted, (std::map<std::string, int>{{"198.51.100.11", 1}, {"198.51.100.13", 1}}));
+    std::map<std::string, int> expected;
+    for (int week = 1; week <= 3; ++week) {
+        SCOPED_TRACE("rotation " + std::to_string(week));
+        const std::string p = "203.0.113." + std::to_string(week); // p + "1" is 203.0.113.11, ...
+        append(authfail(p + "1"));
+        guard.pass();
+        append(authfail(p + "2") + otherLine());
+        rotate();
+        append(authfail(p + "3"));
+        guard.pass();
+        for (const char* last : {"1", "2", "3"})
+            expected[p + last] = 1;
+        EXPECT_EQ(guard.counted, expected);
+    }
 }
 
 TEST_F(XrdpLogSourceTest, AMarkThisLogNeverGaveLearnsWhereTheLogStands) {
