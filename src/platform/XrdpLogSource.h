@@ -18,7 +18,7 @@ inline constexpr const char* DefaultXrdpLog = "/var/log/xrdp-sesman.log";
 // over every file the log has had, so numbers only grow across rotations: a file that shrinks in
 // place (copytruncate) or is replaced (rename) starts where the one before ended, and the lines
 // the old file got after the last look are read from its rotated copy when that lies beside it,
-// uncompressed. Where each file starts is kept in `positionFile`, so a restart goes on where it
+// plain or gzipped. Where each file starts is kept in `positionFile`, so a restart goes on where it
 // left off. Only complete lines count; lines longer than the limit are skipped and counted.
 // The newest line read comes first even when it is no AUTHFAIL line (a record without data), so
 // that the mark passes over the lines between failed logons instead of reading them again.
