@@ -47,8 +47,9 @@ protected:
 TEST_F(Install, PutsEveryPartInItsPlace) {
     for (const char* program : {"sbin/rdp-ostrel-service", "sbin/rdp-ostrel-ctl", "bin/ostrel-eventlog-append"})
         EXPECT_TRUE(isExecutable(prefix() / program)) << program;
-    if (fs::exists(fs::path(OSTREL_BINARY_DIR) / "src/main/rdp-ostrel"))
+    if (fs::exists(fs::path(OSTREL_BINARY_DIR) / "src/main/rdp-ostrel")) {
         EXPECT_TRUE(isExecutable(prefix() / "bin/rdp-ostrel"));
+    }
     EXPECT_EQ(fileText(prefix() / "share/rdp-ostrel/schema.sql"),
               fileText(fs::path(OSTREL_SOURCE_DIR) / "sql/schema.sql"));
     EXPECT_TRUE(fs::exists(unit()));
@@ -60,7 +61,7 @@ TEST_F(Install, PutsEveryPartInItsPlace) {
 
 TEST_F(Install, TheUnitStartsTheInstalledServiceAfterNetworkAndDatabase) {
     const std::string text = fileText(unit());
-    for (const std::string line : {
+    for (const std::string& line : {
              "ExecStart=" + (prefix() / "sbin/rdp-ostrel-service").string() +
                  " --config %E/rdp-ostrel/Config.ini --eventlog %S/rdp-ostrel/Eventlog",
              std::string("Restart=on-failure"),

@@ -200,7 +200,7 @@ void TcpForwarder::run() {
                 platform::FileDescriptor target = tcpSocket();
                 const sockaddr_in destination = ipv4Endpoint(m_targetAddress, m_targetPort);
                 if (::connect(target.get(), reinterpret_cast<const sockaddr*>(&destination), sizeof destination) == 0)
-                    connections.push_back({std::move(client), std::move(target)});
+                    connections.push_back(Carried{std::move(client), std::move(target), {}, false});
                 std::lock_guard lock(m_mutex);
                 ++m_accepted;
             }
