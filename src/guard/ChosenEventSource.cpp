@@ -51,6 +51,14 @@ bool ChosenEventSource::numbersOnlyGrow() const {
     }
 }
 
+std::filesystem::path ChosenEventSource::claimFile() {
+    try {
+        return current().claimFile();
+    } catch (const std::exception&) {
+        return {}; // the scan fails on the choice itself
+    }
+}
+
 std::string ChosenEventSource::description() const {
     try {
         const platform::EventSourceChoice now = choice();

@@ -24,6 +24,8 @@ public:
     std::optional<std::int64_t> newestRecordNumber() override;
     std::optional<platform::EventRecord> recordAt(std::int64_t recordNumber) override;
     bool numbersOnlyGrow() const override;
+    // The chosen source's claim; empty while the choice names no source.
+    std::filesystem::path claimFile() override;
     // What the chosen source reads, or why the choice names none.
     std::string description() const override;
     // Watches the source chosen now; a later choice needs a new watch.

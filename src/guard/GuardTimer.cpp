@@ -42,10 +42,18 @@ void GuardTimer::claimChannelAt(std::filesystem::path claimFile) {
 }
 
 bool GuardTimer::claimChannel() {
-    if (m_claimFile.empty() || m_claim)
+    std::filesystem::path file = m_claimFile.empty() ? std::filesystem::path() : m_source.claimFile();
+    if (file.empty())
+        file = m_claimFile;
+    if (file != m_claimedFile) {
+        m_claim.reset();
+        m_holder.clear();
+        m_claimedFile = file;
+    }
+    if (file.empty() || m_claim)
         return true;
     std::string holder;
-    m_claim = platform::ChannelClaim::tryTake(m_claimFile, holder);
+    m_claim = platform::ChannelClaim::tryTake(file, holder);
     if (m_claim) {
         if (!m_holder.empty())
             logLine(m_context.op,

@@ -35,8 +35,9 @@ public:
 
     // From now on a pass scans only while this guard holds the machine's claim to the channel
     // (the lock of `claimFile`): a second guard of the machine on the same channel does not scan,
-    // says once which process holds it, and takes over when that one is gone. Without a claim
-    // file every pass scans.
+    // says once which process holds it, and takes over when that one is gone. A source with a
+    // claim of its own (the xrdp log) is claimed there instead, and a changed choice of source
+    // lets the old claim go. Without a claim file every pass scans.
     void claimChannelAt(std::filesystem::path claimFile);
     // Takes the claim unless it is held already; false when another guard holds it, with
     // holder() naming it. Raises EInOutError when the claim file cannot be used.
@@ -78,6 +79,7 @@ private:
     std::int32_t m_tickCounter = 0;
     std::optional<std::string> m_lastScanError;
     std::filesystem::path m_claimFile;
+    std::filesystem::path m_claimedFile; // what m_claim holds, or was last tried
     std::unique_ptr<platform::ChannelClaim> m_claim;
     std::string m_holder;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,6 +45,10 @@ public:
     // True for a source whose numbers only grow, whatever happens to what it reads (it follows
     // rotations itself): a mark it gave stays valid, so nothing needs to tell whether it started again.
     virtual bool numbersOnlyGrow() const { return false; }
+    // The lock file where the machine's guards that read this source meet, so that only one of
+    // them reads it (see ChannelClaim); empty where the guard's own default serves (the event
+    // channel's claim).
+    virtual std::filesystem::path claimFile() { return {}; }
     // What the source reads, for the start-up lines ("the xrdp log /var/log/xrdp-sesman.log").
     virtual std::string description() const { return "the event log"; }
     // Calls `onChange` from a thread of its own soon after new records may have arrived, for as

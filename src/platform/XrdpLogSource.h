@@ -13,6 +13,11 @@ namespace ostrel::platform {
 // The default log of xrdp's session manager, where it writes one AUTHFAIL line per failed logon.
 inline constexpr const char* DefaultXrdpLog = "/var/log/xrdp-sesman.log";
 
+// Where the machine's guards that follow `log` meet to let one of them read it: a lock file in
+// the machine's folder of lock files, named after the log's absolute path, since each guard keeps
+// its own numbering of the log's lines (its position file lies beside its Config.ini).
+std::filesystem::path xrdpClaimFile(const std::filesystem::path& log);
+
 // The failed logons of an xrdp server: every AUTHFAIL line of the session manager's log is one
 // record, its address the line's ip= value. A record's number is where its line ends, counted
 // over every file the log has had, so numbers only grow across rotations: a file that shrinks in
@@ -34,6 +39,7 @@ public:
     std::vector<EventRecord> recordsAbove(std::int64_t recordNumber) override;
     std::size_t skippedLines() const override { return m_skipped; }
     bool numbersOnlyGrow() const override { return true; }
+    std::filesystem::path claimFile() override { return xrdpClaimFile(m_log); }
     std::string description() const override { return "the xrdp log " + m_log.string(); }
     std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override {
         return watchFile(m_log, std::move(onChange));

@@ -2,6 +2,7 @@
 
 #include "config/IniFile.h"
 #include "guard/GetEventlog.h"
+#include "guard/GuardTimer.h"
 #include "platform/EventSource.h"
 #include "platform/portable/ChannelFileSource.h"
 #include "platform/portable/ChannelFileWriter.h"
@@ -20,6 +21,25 @@
 #include <vector>
 
 namespace ostrel::test {
+
+// A pass without a bar to move.
+class NoProgress : public PassProgress {
+    void setMaximum(int) override {}
+    void stepIt() override {}
+    void reset() override {}
+};
+
+// One more guard on the test's tables: its own Config.ini, operator and channel.
+struct OtherGuard {
+    explicit OtherGuard(const TestTables& tables, const std::string& machine) : ctx(&tables) {
+        ctx.settings.set(&SettingsValues::BlockInvalidUser, false);
+        ctx.ini.WriteString("Machine", machine);
+    }
+    void scan(platform::EventSource& source) {
+        GetEventlog(ctx.context, source, ctx.settings.get(&SettingsValues::LastRecord));
+    }
+    TestContext ctx;
+};
 
 // A channel file of the test's own: the writer that feeds it and the source the scan reads.
 struct TestChannel {

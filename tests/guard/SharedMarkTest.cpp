@@ -23,23 +23,8 @@ using ::testing::Not;
 
 using Sightings = std::map<std::string, std::int64_t>;
 
-class NoProgress : public PassProgress {
-    void setMaximum(int) override {}
-    void stepIt() override {}
-    void reset() override {}
-};
-
-// One more guard on the test's tables: its own Config.ini, operator and channel.
-struct OtherGuard {
-    explicit OtherGuard(const test::TestTables& tables, const std::string& machine) : ctx(&tables) {
-        ctx.settings.set(&SettingsValues::BlockInvalidUser, false);
-        ctx.ini.WriteString("Machine", machine);
-    }
-    void scan(platform::EventSource& source) {
-        GetEventlog(ctx.context, source, ctx.settings.get(&SettingsValues::LastRecord));
-    }
-    test::TestContext ctx;
-};
+using test::NoProgress;
+using test::OtherGuard;
 
 class SharedMarkTest : public test::SightingsOnlyTest {
 protected:

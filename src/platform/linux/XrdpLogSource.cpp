@@ -288,6 +288,20 @@ std::uint64_t readGeneration(const XrdpLogGeneration& generation, const OpenFile
 
 } // namespace
 
+std::filesystem::path xrdpClaimFile(const std::filesystem::path& log) {
+    std::error_code ignored;
+    std::filesystem::path absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(log, ignored), ignored);
+    if (absolute.empty())
+        absolute = std::filesystem::absolute(log, ignored).lexically_normal();
+    // Written as a channel's name is in its file name: "/" as "%4".
+    std::string name;
+    for (const char c : absolute.string())
+        name += c == '/' ? std::string("%4") : std::string(1, c);
+    // /run/lock is the machine's (on tmpfs, world-writable with the sticky bit); the service's
+    // unit lets it write there.
+    return std::filesystem::path("/run/lock") / ("rdp-ostrel-xrdp" + name + ".guard");
+}
+
 XrdpLogSource::XrdpLogSource(std::filesystem::path log, std::filesystem::path positionFile, std::size_t maxLineBytes)
     : m_log(std::move(log)), m_positionFile(std::move(positionFile)), m_maxLineBytes(maxLineBytes) {}
 

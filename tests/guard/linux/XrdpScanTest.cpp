@@ -1,7 +1,10 @@
 #include "guard/GetEventlog.h"
+#include "guard/GuardTestSupport.h"
+#include "guard/GuardTimer.h"
+#include "platform/EventChannel.h"
+#include "platform/System.h"
 #include "platform/XrdpLogSource.h"
 #include "support/TempFolder.h"
-#include "guard/GuardTestSupport.h"
 
 #include <fstream>
 #include <gmock/gmock.h>
@@ -22,6 +25,15 @@ protected:
     }
     void other() { std::ofstream(m_log, std::ios::app) << "[20261210-21:04:36] [INFO ] login successful\n"; }
     void scan() { GetEventlog(ctx().context, m_source, lastRecord()); }
+    // A guard's lock on the log lies in the machine's lock folder, not in the test's own.
+    void TearDown() override {
+        std::filesystem::path holder = platform::xrdpClaimFile(m_log);
+        holder += ".holder";
+        std::error_code ignored;
+        std::filesystem::remove(platform::xrdpClaimFile(m_log), ignored);
+        std::filesystem::remove(holder, ignored);
+        SightingsOnlyTest::TearDown();
+    }
 
     TempFolder m_folder;
     std::filesystem::path m_log = m_folder / "xrdp-sesman.log";
@@ -49,6 +61,66 @@ TEST_F(XrdpScanTest, EveryFailedLogonIsCountedOncePassAfterPass) {
     scan();
     EXPECT_EQ(sightingsByAddress(), (Sightings{{"2001:db8::9", 1}, {"203.0.113.7", 3}}));
     EXPECT_THAT(op().lines(), ::testing::Not(::testing::Contains(::testing::HasSubstr("started again"))));
+}
+
+// The window and the service of one machine, each with a channel folder and a position file of its
+// own, both told to follow the same xrdp log with one database and prefix: only one reads it.
+TEST_F(XrdpScanTest, OfTwoGuardsOnOneMachineFollowingTheLogOnlyOneReadsIt) {
+    ctx().ini.WriteString("Machine", "server-a");
+    OtherGuard second(tables(), "server-a");
+    platform::XrdpLogSource secondSource{m_log, m_folder / "second" / "xrdp-sesman.log.position"};
+    std::filesystem::create_directories(m_folder / "second");
+    TempFolder firstChannel;
+    TempFolder secondChannel;
+    NoProgress progress;
+    auto firstTimer = std::make_unique<GuardTimer>(ctx().context, m_source, progress);
+    GuardTimer secondTimer(second.ctx.context, secondSource, progress);
+    firstTimer->claimChannelAt(platform::channelClaimFile(firstChannel.path()));
+    secondTimer.claimChannelAt(platform::channelClaimFile(secondChannel.path()));
+
+    authfail("203.0.113.1"); // before the guards: history
+    setLastRecord("0");
+    second.ctx.settings.set(&SettingsValues::LastRecord, std::string("0"));
+    Sightings expected;
+    for (int pass = 2; pass <= 4; ++pass) {
+        firstTimer->singlePass();
+        secondTimer.singlePass();
+        const std::string address = "203.0.113." + std::to_string(pass);
+        authfail(address);
+        expected[address] = 1;
+    }
+    firstTimer->singlePass();
+    secondTimer.singlePass();
+    EXPECT_EQ(sightingsByAddress(), expected);
+    const std::string process = "process " + std::to_string(platform::currentProcessId());
+    const std::vector<std::string> lines = second.ctx.op.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         " - The event log is guarded by " + process +
+                             " on this machine already: this guard does not read it."),
+              1);
+    EXPECT_THAT(lines, ::testing::Not(::testing::Contains(::testing::HasSubstr("another guard"))));
+    EXPECT_FALSE(secondTimer.lastScanError());
+
+    // The first guard ends: the second takes over; with no numbering of its own for the log yet,
+    // it learns where the log stands and counts what comes after.
+    firstTimer.reset();
+    second.ctx.op.clear();
+    secondTimer.singlePass();
+    EXPECT_THAT(second.ctx.op.lines(), ::testing::Contains(" - The event log is guarded here again: the other guard (" +
+                                                           process + ") is gone."));
+    authfail("203.0.113.9");
+    expected["203.0.113.9"] = 1;
+    secondTimer.singlePass();
+    EXPECT_EQ(sightingsByAddress(), expected);
+    EXPECT_FALSE(secondTimer.lastScanError());
+}
+
+TEST(XrdpClaimFile, OneLockFileOfTheMachinePerLogWhateverItsSpelling) {
+    EXPECT_EQ(platform::xrdpClaimFile("/var/log/xrdp-sesman.log"),
+              std::filesystem::path("/run/lock/rdp-ostrel-xrdp%4var%4log%4xrdp-sesman.log.guard"));
+    EXPECT_EQ(platform::xrdpClaimFile("/var/log/../log//xrdp-sesman.log"),
+              platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
+    EXPECT_NE(platform::xrdpClaimFile("/srv/xrdp/xrdp-sesman.log"), platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
 }
 
 } // namespace
