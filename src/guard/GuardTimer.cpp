@@ -42,9 +42,12 @@ void GuardTimer::claimChannelAt(std::filesystem::path claimFile) {
 }
 
 bool GuardTimer::claimChannel() {
-    std::filesystem::path file = m_claimFile.empty() ? std::filesystem::path() : m_source.claimFile();
-    if (file.empty())
-        file = m_claimFile;
+    std::filesystem::path file = m_claimFile;
+    if (!file.empty()) {
+        // A source with a lock of its own (the xrdp log) is claimed there instead.
+        if (std::filesystem::path own = m_source.claimFile(); !own.empty())
+            file = std::move(own);
+    }
     if (file != m_claimedFile) {
         m_claim.reset();
         m_holder.clear();

@@ -1,5 +1,7 @@
 #include "platform/ChannelFile.h"
 
+#include "platform/linux/FileDescriptor.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -97,15 +99,12 @@ std::optional<std::uint64_t> ChannelFile::size(SystemError& error) const {
 
 std::optional<std::size_t> ChannelFile::readAt(std::uint64_t offset, char* buffer, std::size_t length,
                                                SystemError& error) const {
-    for (;;) {
-        const ssize_t got = ::pread(fdOf(m_handle), buffer, length, static_cast<off_t>(offset));
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR) {
-            failed(error);
-            return std::nullopt;
-        }
+    const ssize_t got = platform::readAt(fdOf(m_handle), buffer, length, offset);
+    if (got < 0) {
+        failed(error);
+        return std::nullopt;
     }
+    return static_cast<std::size_t>(got);
 }
 
 bool ChannelFile::append(std::string_view bytes, SystemError& error) {

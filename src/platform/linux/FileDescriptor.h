@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <unistd.h>
 #include <utility>
 
@@ -36,5 +39,14 @@ public:
 private:
     int m_fd = -1;
 };
+
+// pread that goes on after a signal: the bytes read (0 at the end), or -1 with errno set.
+inline ssize_t readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset) {
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
 
 } // namespace ostrel::platform

@@ -1,7 +1,7 @@
 #include "platform/linux/GzipFile.h"
 
-#include <cerrno>
-#include <unistd.h>
+#include "platform/linux/FileDescriptor.h"
+
 #include <vector>
 #include <zlib.h>
 
@@ -11,15 +11,6 @@ namespace {
 constexpr std::size_t ChunkBytes = 64 * 1024;
 // zlib's window bits for a gzip wrapper only (no raw deflate, no zlib header).
 constexpr int GzipWindowBits = 15 + 16;
-
-// pread that goes on after a signal; -1 on an error.
-ssize_t readAt(int fd, void* buffer, std::size_t length, std::uint64_t offset) {
-    for (;;) {
-        const ssize_t got = ::pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
 
 // Owns one inflate stream.
 class InflateStream {

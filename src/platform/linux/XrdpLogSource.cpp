@@ -74,13 +74,10 @@ std::size_t readAt(const OpenFile& file, const std::filesystem::path& path, std:
         std::copy_n(file.inflated->data() + offset, count, buffer);
         return count;
     }
-    for (;;) {
-        const ssize_t got = ::pread(file.fd.get(), buffer, length, static_cast<off_t>(offset));
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR)
-            throw channelFileError("read", path, lastError());
-    }
+    const ssize_t got = platform::readAt(file.fd.get(), buffer, length, offset);
+    if (got < 0)
+        throw channelFileError("read", path, lastError());
+    return static_cast<std::size_t>(got);
 }
 
 // The bytes just before `end` (fewer when the file is shorter now).
@@ -293,13 +290,10 @@ std::filesystem::path xrdpClaimFile(const std::filesystem::path& log) {
     std::filesystem::path absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(log, ignored), ignored);
     if (absolute.empty())
         absolute = std::filesystem::absolute(log, ignored).lexically_normal();
-    // Written as a channel's name is in its file name: "/" as "%4".
-    std::string name;
-    for (const char c : absolute.string())
-        name += c == '/' ? std::string("%4") : std::string(1, c);
     // /run/lock is the machine's (on tmpfs, world-writable with the sticky bit); the service's
-    // unit lets it write there.
-    return std::filesystem::path("/run/lock") / ("rdp-ostrel-xrdp" + name + ".guard");
+    // unit lets it write there. The path is written as a channel's name is in its file name.
+    return std::filesystem::path("/run/lock") /
+           ("rdp-ostrel-xrdp" + ChannelFileSource::fileNameText(absolute.string()) + ".guard");
 }
 
 XrdpLogSource::XrdpLogSource(std::filesystem::path log, std::filesystem::path positionFile, std::size_t maxLineBytes)

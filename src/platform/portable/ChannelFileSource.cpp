@@ -30,15 +30,19 @@ ChannelFileSource::ChannelFileSource(std::filesystem::path folder, std::string c
     : m_file(fileFor(folder, channel)), m_eventCode(eventCode) {}
 
 std::filesystem::path ChannelFileSource::fileFor(const std::filesystem::path& folder, const std::string& channel) {
-    std::string name;
-    name.reserve(channel.size() + 8);
-    for (char c : channel) {
+    return folder / (fileNameText(channel) + ".jsonl");
+}
+
+std::string ChannelFileSource::fileNameText(const std::string& name) {
+    std::string text;
+    text.reserve(name.size() + 8);
+    for (char c : name) {
         if (c == '/')
-            name += "%4"; // how the event log itself names a channel's file
+            text += "%4"; // how the event log itself names a channel's file
         else
-            name += c;
+            text += c;
     }
-    return folder / (name + ".jsonl");
+    return text;
 }
 
 std::string ChannelFileSource::description() const {

@@ -36,6 +36,8 @@ public:
     const std::filesystem::path& file() const { return m_file; }
 
     static std::filesystem::path fileFor(const std::filesystem::path& folder, const std::string& channel);
+    // A name as the event log writes it into a file name: each "/" as "%4".
+    static std::string fileNameText(const std::string& name);
 
 private:
     std::filesystem::path m_file;

@@ -93,6 +93,12 @@ protected:
         EXPECT_GT(guard.mark, 0);
         return guard;
     }
+    // The same in a folder emptied first, for each case of a table.
+    Follower learnedAfresh() {
+        std::filesystem::remove_all(m_folder.path());
+        std::filesystem::create_directories(m_position.parent_path());
+        return learned();
+    }
 
     TempFolder m_folder;
     std::filesystem::path m_log = m_folder / "xrdp-sesman.log";
@@ -158,10 +164,8 @@ TEST_F(XrdpLogSourceTest, RotationsCountEveryFailedLogonOnce) {
     int round = 0;
     for (const RotationCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(m_folder.path());
-        std::filesystem::create_directories(m_position.parent_path());
         const std::string p = "203.0.113." + std::to_string(++round); // p + "1" is 203.0.113.11, ...
-        Follower guard = learned();
+        Follower guard = learnedAfresh();
         append(authfail(p + "1"));
         guard.pass();
         append(authfail(p + "2") + otherLine());
@@ -231,10 +235,8 @@ TEST_F(XrdpLogSourceTest, LinesUnreadAtARotationAreReadFromTheCompressedCopy) {
     int round = 0;
     for (const CompressedCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(m_folder.path());
-        std::filesystem::create_directories(m_position.parent_path());
         const std::string p = "198.51.100." + std::to_string(++round); // p + "1" is 198.51.100.11, ...
-        Follower guard = learned();
+        Follower guard = learnedAfresh();
         append(authfail(p + "1"));
         guard.pass();
         append(authfail(p + "2") + otherLine());
