@@ -7,6 +7,7 @@
 #include "guard/GuardStartUp.h"
 #include "platform/FirewallCommand.h"
 #include "platform/InterfaceAddresses.h"
+#include "platform/portable/EventSourceChoice.h"
 #include "service/ServiceOptions.h"
 
 #include <chrono>
@@ -22,11 +23,14 @@ std::string joined(const std::vector<std::string>& parts) {
 }
 
 // A source named on the command line wins over the setting; a channel folder named alone is read
-// as such everywhere.
+// as such where an event log exists. Elsewhere the channel file is what an empty setting reads
+// anyway, so the setting still chooses: the systemd unit names its channel folder, and an admin
+// who sets EventSource=xrdp in its Config.ini must get the xrdp log.
 std::optional<std::string> eventSourceChoiceOf(const ServiceOptions& options) {
     if (options.source)
         return options.source;
-    if (options.eventlogGiven)
+    if (options.eventlogGiven &&
+        platform::defaultEventSourceChoice().kind != platform::EventSourceChoice::Kind::ChannelFile)
         return "channel";
     return std::nullopt;
 }

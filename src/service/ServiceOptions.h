@@ -12,7 +12,7 @@ namespace ostrel {
 struct ServiceOptions {
     std::filesystem::path configFile;    // Config.ini
     std::filesystem::path eventlog;      // the event channel folder
-    bool eventlogGiven = false;          // --eventlog given: the channel file even where an event log exists
+    bool eventlogGiven = false;          // --eventlog given: the channel file even where an event log exists (Windows)
     std::optional<std::string> source;   // --source: where failed logons are read, over the setting EventSource
     std::optional<std::string> interval; // seconds between passes; the settings' default when absent
     std::optional<int> honeypotPort;

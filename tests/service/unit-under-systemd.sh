@@ -53,6 +53,8 @@ fail() {
     inside cat /run/rdp-ostrel.log 2>/dev/null || true
     echo "--- systemctl status"
     inside systemctl status rdp-ostrel --no-pager 2>&1 || true
+    echo "--- Config.ini"
+    inside cat /etc/rdp-ostrel/Config.ini 2>/dev/null || true
     exit 1
 }
 
@@ -130,4 +132,24 @@ within 30 not_in_set 203.0.113.50 || fail "the released block kept its rule"
 inside systemctl stop rdp-ostrel || fail "systemctl stop"
 result="$(inside systemctl show rdp-ostrel -p Result --value)"
 [ "$result" = success ] || fail "the service ended with $result"
-echo "the unit blocked, restored, released and stopped in order"
+
+# The same unit following an xrdp log, as the README's xrdp set-up has it: the sandboxed service
+# reads the log and takes its lock in the machine's /run/lock (a booted Debian has it; this
+# namespace's empty /run gets it as systemd-tmpfiles would make it).
+inside install -d -m 1777 /run/lock
+inside install -d /var/lib/xrdp-test
+xrdp_log=/var/lib/xrdp-test/xrdp-sesman.log
+inside touch "$xrdp_log"
+inside sed -i '/^EventSource=/d' /etc/rdp-ostrel/Config.ini
+printf 'EventSource=xrdp:%s\r\n' "$xrdp_log" | inside sh -c 'cat >> /etc/rdp-ostrel/Config.ini'
+inside systemctl start rdp-ostrel || fail "systemctl start (xrdp log)"
+within 30 inside grep -q "Failed logons are read from the xrdp log $xrdp_log" /run/rdp-ostrel.log ||
+    fail "the service does not say it follows the xrdp log"
+inside test -e "/run/lock/rdp-ostrel-xrdp${xrdp_log//\//%4}.guard" || fail "no lock on the xrdp log in /run/lock"
+authfail() { inside sh -c "echo '[20261211-10:00:00] [INFO ] AUTHFAIL: user=bob ip=::ffff:$1 time=1796983200' >> $xrdp_log"; }
+for _ in 1 2 3 4 5 6; do authfail 203.0.113.60; done
+within 30 in_set 203.0.113.60 || fail "the xrdp log's repeat offender was not blocked"
+inside systemctl stop rdp-ostrel || fail "systemctl stop (xrdp log)"
+result="$(inside systemctl show rdp-ostrel -p Result --value)"
+[ "$result" = success ] || fail "the service following the xrdp log ended with $result"
+echo "the unit blocked, restored, released and stopped in order, and followed an xrdp log"
