@@ -10,6 +10,7 @@ OSTREL_PACKAGES=(
     dpkg-dev lintian file
     xvfb xauth x11-apps x11-utils imagemagick
     xrdp freerdp2-x11 zlib1g-dev logrotate
+    gdb
 )
 
 # Installs whatever of OSTREL_PACKAGES is missing (as root, or through sudo).

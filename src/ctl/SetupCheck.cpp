@@ -10,9 +10,12 @@
 #include "platform/EventSource.h"
 #include "platform/FirewallCommand.h"
 #include "platform/portable/ChannelFileSource.h"
+#include "platform/portable/EventSourceChoice.h"
 #include "settings/SettingRanges.h"
 #include "settings/Settings.h"
 
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -119,6 +122,35 @@ std::optional<std::string> tableProblems(Connection& connection, const Tables& t
     return joined(problems, "; ");
 }
 
+// What the source the settings choose reads, as a pass would find it; raises why it cannot be
+// read. The xrdp log is only opened: its source would note where the log stands, and a check
+// changes nothing. A folder given on the command line is the channel file's.
+std::string readableEventSource(const CtlOptions& options, IniFile& ini) {
+    std::error_code ignored;
+    const std::string text = ini.ReadString("EventSource", "");
+    const std::optional<platform::EventSourceChoice> choice = platform::parseEventSourceChoice(text);
+    if (!choice)
+        throw Error("'" + text + "' names no event source (" + platform::EventSourceChoices + ")");
+    if (choice->kind == platform::EventSourceChoice::Kind::XrdpLog) {
+        const std::filesystem::path& log = choice->xrdpLog;
+        if (!std::filesystem::is_regular_file(log, ignored))
+            throw Error("the xrdp log " + log.string() + " does not exist");
+        if (!std::ifstream(log, std::ios::binary))
+            throw Error("the xrdp log " + log.string() + " cannot be read");
+        return "readable (the xrdp log " + log.string() + ")";
+    }
+    std::unique_ptr<platform::EventSource> source =
+        options.eventlogGiven || choice->kind == platform::EventSourceChoice::Kind::ChannelFile
+            ? std::make_unique<platform::ChannelFileSource>(options.eventlog)
+            : platform::makeEventSource(options.eventlog);
+    // A channel folder that is not there would make every pass find nothing, without an error.
+    if (dynamic_cast<platform::ChannelFileSource*>(source.get()) &&
+        !std::filesystem::is_directory(options.eventlog, ignored))
+        throw Error("the channel folder " + options.eventlog.string() + " does not exist");
+    source->recordsAbove(std::numeric_limits<std::int64_t>::max());
+    return "readable (" + options.eventlog.string() + ")";
+}
+
 } // namespace
 
 int checkSetup(const CtlOptions& options, std::ostream& out) {
@@ -179,15 +211,7 @@ int checkSetup(const CtlOptions& options, std::ostream& out) {
         report.notChecked("tables", "no database");
 
     try {
-        std::unique_ptr<platform::EventSource> source =
-            options.eventlogGiven ? std::make_unique<platform::ChannelFileSource>(options.eventlog)
-                                  : platform::makeEventSource(options.eventlog);
-        // A channel folder that is not there would make every pass find nothing, without an error.
-        if (dynamic_cast<platform::ChannelFileSource*>(source.get()) &&
-            !std::filesystem::is_directory(options.eventlog, ignored))
-            throw Error("the channel folder " + options.eventlog.string() + " does not exist");
-        source->recordsAbove(std::numeric_limits<std::int64_t>::max());
-        report.line("event source", std::nullopt, "readable (" + options.eventlog.string() + ")");
+        report.line("event source", std::nullopt, readableEventSource(options, ini));
     } catch (const std::exception& error) {
         report.line("event source", std::string(error.what()), {});
     }

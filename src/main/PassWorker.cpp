@@ -43,6 +43,11 @@ void PassWorker::run() {
         } catch (...) {
             error = std::current_exception();
         }
+        // Free before the window hears of the end: the pass it starts as soon as it has heard
+        // must not find this one still running and be refused.
+        lock.lock();
+        m_busy = false;
+        lock.unlock();
         try {
             if (ended)
                 ended(error);
@@ -50,7 +55,6 @@ void PassWorker::run() {
             // Telling the window needs memory; without it the pass has still ended.
         }
         lock.lock();
-        m_busy = false;
     }
 }
 

@@ -273,14 +273,17 @@ void Tmain_f::tickPass(bool single) {
     m_passWaitTold = false;
     GuardTimer& guard = *m_parts->guard;
     Operator& op = *m_operator;
-    m_passWorker->start([&guard] { guard.runPass(); },
-                        [this, &op, single](std::exception_ptr error) {
-                            if (single && !error)
-                                logLine(op, " - Single pass carried out!");
-                            // After the pass's own lines, which the window takes in the same order.
-                            QMetaObject::invokeMethod(
-                                this, [this, single, error] { passEnded(single, error); }, Qt::QueuedConnection);
-                        });
+    const bool started =
+        m_passWorker->start([&guard] { guard.runPass(); },
+                            [this, &op, single](std::exception_ptr error) {
+                                if (single && !error)
+                                    logLine(op, " - Single pass carried out!");
+                                // After the pass's own lines, which the window takes in the same order.
+                                QMetaObject::invokeMethod(
+                                    this, [this, single, error] { passEnded(single, error); }, Qt::QueuedConnection);
+                            });
+    if (!started)
+        m_passRunning = false; // the worker is ending with the window
 }
 
 void Tmain_f::passEnded(bool single, const std::exception_ptr& error) {

@@ -4,6 +4,7 @@
 #include "linux/WindowInNamespace.h"
 #include "platform/portable/ChannelFileWriter.h"
 #include "support/linux/HoneypotPeer.h"
+#include "support/linux/ThreadBacktraces.h"
 
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -39,6 +40,18 @@ private:
     qint64 m_longest = 0;
     int m_turns = 0;
 };
+
+// What every connection to the server does now: the statement and what it waits for.
+std::string serverActivity(TestTables& tables) {
+    ResultSet rows = tables.query(
+        "SELECT ID, COMMAND, COALESCE(STATE, '') AS STATE, COALESCE(INFO, '') AS INFO FROM "
+        "information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID()");
+    std::string text;
+    for (; !rows.eof(); rows.next())
+        text += " - " + rows.text("ID") + " " + rows.text("COMMAND") + " [" + rows.text("STATE") + "] " +
+                rows.text("INFO").substr(0, 200) + "\n";
+    return text;
+}
 
 using ResponsiveWindow = WindowInNamespaceTest;
 
@@ -79,7 +92,9 @@ TEST_F(ResponsiveWindow, PassAndHoneypotBlockWaitingOnAHeldRowLeaveTheWindowAnsw
     ASSERT_TRUE(window.passRunning());
     ASSERT_TRUE(waitUntil([&] { return lockWaits() >= 1; }, std::chrono::seconds(30)))
         << "neither block reached the held rows; the window's log:\n"
-        << logMessages(window).join('\n').toStdString();
+        << logMessages(window).join('\n').toStdString() << "\nthe server's connections:\n"
+        << serverActivity(tables) << "\nthe threads:\n"
+        << threadBacktraces();
 
     // Now the window is asked for everything while both still wait.
     EventLoopGaps gaps;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -141,6 +143,11 @@ TEST_F(Ctl, CheckPassesAGoodSetUpAndNamesWhatIsBrokenInOneLine) {
         config[index] = line;
         return std::optional(config);
     };
+    const auto plus = [&](const std::string& line) {
+        auto config = good;
+        config.push_back(line);
+        return std::optional(config);
+    };
     struct Case {
         const char* name;
         std::optional<std::vector<std::string>> config; // none: no file
@@ -160,6 +167,11 @@ TEST_F(Ctl, CheckPassesAGoodSetUpAndNamesWhatIsBrokenInOneLine) {
          good,
          {"--eventlog", (m_folder / "nowhere").string()},
          "FAIL event source: the channel folder"},
+        {"a source that is none", plus("EventSource=journal"), {}, "FAIL event source: 'journal' names no event source"},
+        {"no xrdp log",
+         plus("EventSource=xrdp:" + (m_folder / "xrdp-sesman.log").string()),
+         {},
+         "FAIL event source: the xrdp log " + (m_folder / "xrdp-sesman.log").string() + " does not exist"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -173,6 +185,15 @@ TEST_F(Ctl, CheckPassesAGoodSetUpAndNamesWhatIsBrokenInOneLine) {
         EXPECT_EQ(countLines(outcome.output, c.failure), 1u) << outcome.output;
         EXPECT_EQ(std::count(outcome.output.begin(), outcome.output.end(), '\n'), 7) << "one line per check";
     }
+
+    // The xrdp log the settings choose is what is checked, not the channel folder.
+    const std::filesystem::path xrdpLog = m_folder / "xrdp-sesman.log";
+    std::ofstream(xrdpLog) << "[20261211-10:00:00] [INFO ] AUTHFAIL: user=admin ip=::ffff:203.0.113.9 time=1\n";
+    writeConfig(*plus("EventSource=xrdp:" + xrdpLog.string()));
+    const auto xrdp = ctl({"--eventlog", (m_folder / "nowhere").string(), "check"});
+    EXPECT_EQ(xrdp.exitCode, 0) << describe(xrdp);
+    EXPECT_EQ(countLines(xrdp.output, "ok   event source: readable (the xrdp log " + xrdpLog.string() + ")"), 1u)
+        << xrdp.output;
 
     writeConfig(good);
     tables.exec("ALTER TABLE " + tables.firewallchanges() + " ENGINE=MyISAM");
