@@ -55,9 +55,10 @@ std::string serverActivity(TestTables& tables) {
     return text;
 }
 
-// How many transactions wait for a row lock. The server refreshes its table of transactions
-// only once nobody has read it for 0.1 s: read more often, it shows its first reading for good
-// (a wait that began after it never appears). So it is read every 0.2 s at most.
+// How many statements on the test's active-block table wait for a row lock (other tests may
+// wait on their own tables meanwhile). The server refreshes its table of transactions only once
+// nobody has read it for 0.1 s: read more often, it shows its first reading for good (a wait that
+// began after it never appears). So it is read every 0.2 s at most.
 class LockWaitCount {
 public:
     explicit LockWaitCount(TestTables& tables) : m_tables(tables) {}
@@ -65,8 +66,9 @@ public:
         const auto now = std::chrono::steady_clock::now();
         if (m_read && now - *m_read < std::chrono::milliseconds(200))
             return m_count;
-        m_count = m_tables.scalar(
-            "SELECT COUNT(*) AS value FROM information_schema.INNODB_TRX WHERE trx_state = 'LOCK WAIT'");
+        m_count = m_tables.scalar("SELECT COUNT(*) AS value FROM information_schema.INNODB_TRX WHERE trx_state = "
+                                  "'LOCK WAIT' AND LOCATE('" +
+                                  m_tables.firewall() + "', trx_query) > 0");
         m_read = std::chrono::steady_clock::now();
         return m_count;
     }
