@@ -14,9 +14,14 @@ namespace ostrel::platform {
 inline constexpr const char* DefaultXrdpLog = "/var/log/xrdp-sesman.log";
 
 // Where the machine's guards that follow `log` meet to let one of them read it: a lock file in
-// the machine's folder of lock files, named after the log's absolute path, since each guard keeps
-// its own numbering of the log's lines (its position file lies beside its Config.ini).
+// the machine's folder of lock files, named after the log's absolute path, whatever each guard's
+// channel folder and Config.ini: two guards reading one log would race for its one mark.
 std::filesystem::path xrdpClaimFile(const std::filesystem::path& log);
+// Where the machine's guards that follow `log` keep its numbering together, beside the lock: the
+// one that takes over from another goes on with the same numbers, and so from the mark the other
+// stored, instead of learning the log afresh. Gone with a reboot, when each guard's own position
+// file serves.
+std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log);
 
 // The failed logons of an xrdp server: every AUTHFAIL line of the session manager's log is one
 // record, its address the line's ip= value. A record's number is where its line ends, counted
@@ -47,10 +52,14 @@ public:
 
     const std::filesystem::path& log() const { return m_log; }
     const std::filesystem::path& positionFile() const { return m_positionFile; }
+    // Keeps the position in `file` too, and reads it from there first (see xrdpSharedPositionFile).
+    // A shared file this guard cannot write (another user's) leaves it with its own alone.
+    void sharePositionAt(std::filesystem::path file) { m_sharedPositionFile = std::move(file); }
 
 private:
     std::filesystem::path m_log;
     std::filesystem::path m_positionFile;
+    std::filesystem::path m_sharedPositionFile;
     std::size_t m_maxLineBytes;
     std::size_t m_skipped = 0;
 };

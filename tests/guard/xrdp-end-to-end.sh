@@ -43,8 +43,8 @@ cleanup() {
     ip netns delete "$server" 2>/dev/null || true
     ip netns delete "$attacker" 2>/dev/null || true
     drop_test_tables "$prefix"
-    # The guard's lock on the log it followed lies in the machine's lock folder.
-    rm -f "/run/lock/rdp-ostrel-xrdp${work//\//%4}%4xrdp-sesman.log.guard"{,.holder}
+    # The guard's lock on the log it followed, and its shared numbering, lie in the machine's lock folder.
+    rm -f "/run/lock/rdp-ostrel-xrdp${work//\//%4}%4xrdp-sesman.log."{guard,guard.holder,position}
     rm -rf "$work"
 }
 trap cleanup EXIT

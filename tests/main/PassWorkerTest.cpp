@@ -36,9 +36,8 @@ TEST(PassWorker, APassStartedOnHearingTheLastOneEndedRuns) {
     PassWorker worker;
     std::promise<bool> accepted;
     std::promise<void> secondRan;
-    ASSERT_TRUE(worker.start([] {}, [&](std::exception_ptr) {
-        accepted.set_value(worker.start([&] { secondRan.set_value(); }, {}));
-    }));
+    ASSERT_TRUE(worker.start(
+        [] {}, [&](std::exception_ptr) { accepted.set_value(worker.start([&] { secondRan.set_value(); }, {})); }));
     std::future<bool> secondAccepted = accepted.get_future();
     ASSERT_EQ(secondAccepted.wait_for(10s), std::future_status::ready);
     EXPECT_TRUE(secondAccepted.get());

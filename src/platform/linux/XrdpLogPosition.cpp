@@ -1,12 +1,16 @@
 #include "platform/linux/XrdpLogPosition.h"
 
+#include "platform/linux/FileDescriptor.h"
 #include "platform/portable/ChannelFileError.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace ostrel::platform {
 namespace {
@@ -80,20 +84,30 @@ void writeXrdpLogPosition(const std::filesystem::path& file, const XrdpLogPositi
              << (generation.limit ? std::to_string(*generation.limit) : std::string("-")) << ' '
              << hexOf(generation.tail) << '\n';
     }
-    std::filesystem::path temporary = file;
-    temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << text.str();
-        out.flush();
-        if (!out)
-            throw channelFileError("write", temporary,
-                                   SystemError{static_cast<std::uint32_t>(errno), std::strerror(errno)});
+    // A temporary of its own, made where nothing was (never through a link): the shared copy lies
+    // in a folder every user may write to.
+    std::string temporary = file.string() + ".XXXXXX";
+    FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!out)
+        throw channelFileError("write", temporary,
+                               SystemError{static_cast<std::uint32_t>(errno), std::strerror(errno)});
+    const std::string bytes = text.str();
+    for (std::size_t written = 0; written < bytes.size();) {
+        const ssize_t n = ::write(out.get(), bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const SystemError error{static_cast<std::uint32_t>(errno), std::strerror(errno)};
+            ::unlink(temporary.c_str());
+            throw channelFileError("write", temporary, error);
+        }
+        written += static_cast<std::size_t>(n);
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, file, error);
-    if (error)
-        throw channelFileError("write", file, SystemError{static_cast<std::uint32_t>(error.value()), error.message()});
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        const SystemError error{static_cast<std::uint32_t>(errno), std::strerror(errno)};
+        ::unlink(temporary.c_str());
+        throw channelFileError("write", file, error);
+    }
 }
 
 } // namespace ostrel::platform

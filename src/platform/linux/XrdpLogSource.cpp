@@ -287,7 +287,8 @@ std::uint64_t readGeneration(const XrdpLogGeneration& generation, const OpenFile
 
 std::filesystem::path xrdpClaimFile(const std::filesystem::path& log) {
     std::error_code ignored;
-    std::filesystem::path absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(log, ignored), ignored);
+    std::filesystem::path absolute =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(log, ignored), ignored);
     if (absolute.empty())
         absolute = std::filesystem::absolute(log, ignored).lexically_normal();
     // /run/lock is the machine's (on tmpfs, world-writable with the sticky bit); the service's
@@ -295,6 +296,33 @@ std::filesystem::path xrdpClaimFile(const std::filesystem::path& log) {
     return std::filesystem::path("/run/lock") /
            ("rdp-ostrel-xrdp" + ChannelFileSource::fileNameText(absolute.string()) + ".guard");
 }
+
+std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log) {
+    std::filesystem::path file = xrdpClaimFile(log);
+    file.replace_extension(".position");
+    return file;
+}
+
+namespace {
+
+// The position a file holds for `log`; nullopt for none, another log's, or (`ownOnly`) a file
+// another user owns: in the machine's lock folder anybody may have put it there.
+std::optional<XrdpLogPosition> positionIn(const std::filesystem::path& file, const std::filesystem::path& log,
+                                          bool ownOnly) {
+    if (file.empty())
+        return std::nullopt;
+    if (ownOnly) {
+        struct stat status {};
+        if (::lstat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())
+            return std::nullopt;
+    }
+    std::optional<XrdpLogPosition> position = readXrdpLogPosition(file);
+    if (position && position->log != log.string())
+        position.reset();
+    return position;
+}
+
+} // namespace
 
 XrdpLogSource::XrdpLogSource(std::filesystem::path log, std::filesystem::path positionFile, std::size_t maxLineBytes)
     : m_log(std::move(log)), m_positionFile(std::move(positionFile)), m_maxLineBytes(maxLineBytes) {}
@@ -305,9 +333,23 @@ std::vector<EventRecord> XrdpLogSource::recordsAbove(std::int64_t recordNumber) 
     if (!current)
         return {}; // no failed logon logged yet; a renamed log is followed once its successor exists
 
-    std::optional<XrdpLogPosition> kept = readXrdpLogPosition(m_positionFile);
-    if (kept && kept->log != m_log.string())
-        kept.reset();
+    // The machine's shared numbering goes first: while this guard did not read the log, another
+    // guard of the machine may have, and its numbers are the ones the stored mark is in.
+    const std::optional<XrdpLogPosition> own = positionIn(m_positionFile, m_log, false);
+    const std::optional<XrdpLogPosition> shared = positionIn(m_sharedPositionFile, m_log, true);
+    const std::optional<XrdpLogPosition> kept = shared ? shared : own;
+    const auto keep = [&](const XrdpLogPosition& position) {
+        if (!own || !(position == *own))
+            writeXrdpLogPosition(m_positionFile, position);
+        if (!m_sharedPositionFile.empty() && (!shared || !(position == *shared))) {
+            try {
+                writeXrdpLogPosition(m_sharedPositionFile, position);
+            } catch (const std::exception&) {
+                // Not to be written here (another user's guard keeps it, or there is no lock
+                // folder): this guard goes on with its own.
+            }
+        }
+    };
     XrdpLogPosition position;
     position.log = m_log.string();
     if (recordNumber <= 0) {
@@ -319,7 +361,7 @@ std::vector<EventRecord> XrdpLogSource::recordsAbove(std::int64_t recordNumber) 
         const std::uint64_t end = lastLineEnd(*current, m_log);
         position.generations.push_back(freshGeneration(*current, recordNumber, end, tailBefore(*current, m_log, end)));
         position.mark = recordNumber;
-        writeXrdpLogPosition(m_positionFile, position);
+        keep(position);
         return {};
     } else {
         position = *kept;
@@ -356,9 +398,8 @@ std::vector<EventRecord> XrdpLogSource::recordsAbove(std::int64_t recordNumber) 
         now.tail = tailBefore(*current, m_log, end);
     }
     // Kept before any number of it is handed out, so a restart numbers the lines the same way;
-    // a pass that found nothing new leaves the file as it is.
-    if (!kept || !(position == *kept))
-        writeXrdpLogPosition(m_positionFile, position);
+    // a pass that found nothing new leaves the files as they are.
+    keep(position);
 
     m_skipped = reading.skipped;
     std::vector<EventRecord> records;

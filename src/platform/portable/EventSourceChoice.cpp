@@ -57,10 +57,13 @@ std::unique_ptr<EventSource> makeChosenEventSource(const EventSourceChoice& choi
     switch (choice.kind) {
     case EventSourceChoice::Kind::ChannelFile:
         return std::make_unique<ChannelFileSource>(places.channelFolder);
-    case EventSourceChoice::Kind::XrdpLog:
+    case EventSourceChoice::Kind::XrdpLog: {
         // One position file per log, so that a guard switched between logs starts each afresh.
-        return std::make_unique<XrdpLogSource>(choice.xrdpLog,
-                                               places.stateFolder / (choice.xrdpLog.filename().string() + ".position"));
+        auto source = std::make_unique<XrdpLogSource>(
+            choice.xrdpLog, places.stateFolder / (choice.xrdpLog.filename().string() + ".position"));
+        source->sharePositionAt(xrdpSharedPositionFile(choice.xrdpLog));
+        return source;
+    }
     case EventSourceChoice::Kind::EventLog:
         break;
     }

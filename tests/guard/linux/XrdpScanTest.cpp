@@ -20,8 +20,8 @@ using Sightings = std::map<std::string, std::int64_t>;
 class XrdpScanTest : public SightingsOnlyTest {
 protected:
     void authfail(const std::string& address) {
-        std::ofstream(m_log, std::ios::app) << "[20261210-21:04:35] [INFO ] AUTHFAIL: user=bob ip=" << address
-                                            << " time=1796936675\n";
+        std::ofstream(m_log, std::ios::app)
+            << "[20261210-21:04:35] [INFO ] AUTHFAIL: user=bob ip=" << address << " time=1796936675\n";
     }
     void other() { std::ofstream(m_log, std::ios::app) << "[20261210-21:04:36] [INFO ] login successful\n"; }
     void scan() { GetEventlog(ctx().context, m_source, lastRecord()); }
@@ -64,12 +64,16 @@ TEST_F(XrdpScanTest, EveryFailedLogonIsCountedOncePassAfterPass) {
 }
 
 // The window and the service of one machine, each with a channel folder and a position file of its
-// own, both told to follow the same xrdp log with one database and prefix: only one reads it.
-TEST_F(XrdpScanTest, OfTwoGuardsOnOneMachineFollowingTheLogOnlyOneReadsIt) {
+// own, both told to follow the same xrdp log with one database and prefix: only one reads it, and
+// when it ends the other goes on where it left off.
+TEST_F(XrdpScanTest, OfTwoGuardsOnOneMachineFollowingTheLogOneReadsItAndTheOtherTakesOverWhereItLeftOff) {
     ctx().ini.WriteString("Machine", "server-a");
     OtherGuard second(tables(), "server-a");
     platform::XrdpLogSource secondSource{m_log, m_folder / "second" / "xrdp-sesman.log.position"};
     std::filesystem::create_directories(m_folder / "second");
+    // The machine's shared numbering, here in the test's folder.
+    m_source.sharePositionAt(m_folder / "shared.position");
+    secondSource.sharePositionAt(m_folder / "shared.position");
     TempFolder firstChannel;
     TempFolder secondChannel;
     NoProgress progress;
@@ -101,8 +105,10 @@ TEST_F(XrdpScanTest, OfTwoGuardsOnOneMachineFollowingTheLogOnlyOneReadsIt) {
     EXPECT_THAT(lines, ::testing::Not(::testing::Contains(::testing::HasSubstr("another guard"))));
     EXPECT_FALSE(secondTimer.lastScanError());
 
-    // The first guard ends: the second takes over; with no numbering of its own for the log yet,
-    // it learns where the log stands and counts what comes after.
+    // A failed logon after the first guard's last pass, then it ends: the second takes over with
+    // the shared numbering, from the mark the first stored, so that logon counts too, once.
+    authfail("203.0.113.8");
+    expected["203.0.113.8"] = 1;
     firstTimer.reset();
     second.ctx.op.clear();
     secondTimer.singlePass();
@@ -120,7 +126,10 @@ TEST(XrdpClaimFile, OneLockFileOfTheMachinePerLogWhateverItsSpelling) {
               std::filesystem::path("/run/lock/rdp-ostrel-xrdp%4var%4log%4xrdp-sesman.log.guard"));
     EXPECT_EQ(platform::xrdpClaimFile("/var/log/../log//xrdp-sesman.log"),
               platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
-    EXPECT_NE(platform::xrdpClaimFile("/srv/xrdp/xrdp-sesman.log"), platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
+    EXPECT_NE(platform::xrdpClaimFile("/srv/xrdp/xrdp-sesman.log"),
+              platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
+    EXPECT_EQ(platform::xrdpSharedPositionFile("/var/log/../log//xrdp-sesman.log"),
+              std::filesystem::path("/run/lock/rdp-ostrel-xrdp%4var%4log%4xrdp-sesman.log.position"));
 }
 
 } // namespace

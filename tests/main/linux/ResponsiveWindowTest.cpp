@@ -45,9 +45,8 @@ private:
 
 // What every connection to the server does now: the statement and what it waits for.
 std::string serverActivity(TestTables& tables) {
-    ResultSet rows = tables.query(
-        "SELECT ID, COMMAND, COALESCE(STATE, '') AS STATE, COALESCE(INFO, '') AS INFO FROM "
-        "information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID()");
+    ResultSet rows = tables.query("SELECT ID, COMMAND, COALESCE(STATE, '') AS STATE, COALESCE(INFO, '') AS INFO FROM "
+                                  "information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID()");
     std::string text;
     for (; !rows.eof(); rows.next())
         text += " - " + rows.text("ID") + " " + rows.text("COMMAND") + " [" + rows.text("STATE") + "] " +

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace ostrel::test {
@@ -307,6 +308,31 @@ TEST_F(XrdpLogSourceTest, AMarkThisLogNeverGaveLearnsWhereTheLogStands) {
     append(authfail("198.51.100.22"));
     EXPECT_EQ(guard.pass(), (std::vector<std::string>{"198.51.100.22"}));
     EXPECT_GT(guard.mark, 987654321);
+}
+
+// Guards of one machine share their numbering of the log, so one goes on where another left off.
+// The file lies in a folder every user may write to: one another user owns is not taken for it.
+TEST_F(XrdpLogSourceTest, ASharedNumberingCarriesOnUnlessAnotherUserOwnsIt) {
+    const std::filesystem::path shared = m_folder / "shared.position";
+    append(otherLine());
+    XrdpLogSource first(m_log, m_position);
+    first.sharePositionAt(shared);
+    const std::int64_t mark = first.recordsAbove(0).front().RecordNumber; // a first run
+    append(authfail("198.51.100.41"));
+
+    XrdpLogSource second(m_log, m_folder / "second.position");
+    second.sharePositionAt(shared);
+    const std::vector<platform::EventRecord> carried = second.recordsAbove(mark);
+    ASSERT_EQ(carried.size(), 1u) << "the first one's mark, in the shared numbers";
+    EXPECT_EQ(carried.front().InsertionStrings, std::vector<std::string>{"198.51.100.41"});
+
+    if (::chown(shared.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "only root can give the file to another user";
+    append(authfail("198.51.100.42"));
+    XrdpLogSource third(m_log, m_folder / "third.position");
+    third.sharePositionAt(shared);
+    EXPECT_TRUE(third.recordsAbove(carried.front().RecordNumber).empty())
+        << "with no numbering it trusts, it learns where the log stands";
 }
 
 TEST_F(XrdpLogSourceTest, NoLogYetIsNoRecord) {
