@@ -59,6 +59,10 @@ std::filesystem::path ChosenEventSource::claimFile() {
     }
 }
 
+void ChosenEventSource::markKeptIn(const std::string& place) {
+    current().markKeptIn(place);
+}
+
 std::string ChosenEventSource::description() const {
     try {
         const platform::EventSourceChoice now = choice();

@@ -26,6 +26,8 @@ public:
     bool numbersOnlyGrow() const override;
     // The chosen source's claim; empty while the choice names no source.
     std::filesystem::path claimFile() override;
+    // Told to the chosen source.
+    void markKeptIn(const std::string& place) override;
     // What the chosen source reads, or why the choice names none.
     std::string description() const override;
     // Watches the source chosen now; a later choice needs a new watch.

@@ -279,6 +279,9 @@ void EventlogScan::startOver(std::int64_t newest, const std::string& why, std::v
 
 void EventlogScan::read(platform::EventSource& source) {
     Operator& op = m_context.op;
+    const Settings& settings = m_context.settings;
+    source.markKeptIn(settings.get(&SettingsValues::SQLServer) + ":" + settings.get(&SettingsValues::SQLPort) + "/" +
+                      settings.get(&SettingsValues::SQLDatabase) + "/" + m_tables.lastrecord + "/" + m_machine);
     std::vector<platform::EventRecord> records;
     chooseMark(source, records);
     for (const platform::EventRecord& record : records) {

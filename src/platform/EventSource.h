@@ -49,6 +49,10 @@ public:
     // them reads it (see ChannelClaim); empty where the guard's own default serves (the event
     // channel's claim).
     virtual std::filesystem::path claimFile() { return {}; }
+    // Where the reader's mark is kept (its database, tables and machine name), told before each
+    // read. A source whose numbering the machine's guards share (the xrdp log) shares it only
+    // among guards whose marks are kept in one place: only their marks are in its numbers.
+    virtual void markKeptIn(const std::string& /*place*/) {}
     // What the source reads, for the start-up lines ("the xrdp log /var/log/xrdp-sesman.log").
     virtual std::string description() const { return "the event log"; }
     // Calls `onChange` from a thread of its own soon after new records may have arrived, for as

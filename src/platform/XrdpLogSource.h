@@ -17,11 +17,13 @@ inline constexpr const char* DefaultXrdpLog = "/var/log/xrdp-sesman.log";
 // the machine's folder of lock files, named after the log's absolute path, whatever each guard's
 // channel folder and Config.ini: two guards reading one log would race for its one mark.
 std::filesystem::path xrdpClaimFile(const std::filesystem::path& log);
-// Where the machine's guards that follow `log` keep its numbering together, beside the lock: the
-// one that takes over from another goes on with the same numbers, and so from the mark the other
-// stored, instead of learning the log afresh. Gone with a reboot, when each guard's own position
-// file serves.
-std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log);
+// Where the machine's guards that follow `log` and keep their mark in one place (`markPlace`: the
+// database, tables and machine name) keep its numbering together, beside the lock: the one that
+// takes over from another goes on with the same numbers, and so from the mark the other stored,
+// instead of learning the log afresh. Guards with their marks elsewhere each keep their own
+// numbering, in which their marks are. Gone with a reboot, when each guard's own position file
+// serves.
+std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log, const std::string& markPlace);
 
 // The failed logons of an xrdp server: every AUTHFAIL line of the session manager's log is one
 // record, its address the line's ip= value. A record's number is where its line ends, counted
@@ -45,6 +47,7 @@ public:
     std::size_t skippedLines() const override { return m_skipped; }
     bool numbersOnlyGrow() const override { return true; }
     std::filesystem::path claimFile() override { return xrdpClaimFile(m_log); }
+    void markKeptIn(const std::string& place) override { sharePositionAt(xrdpSharedPositionFile(m_log, place)); }
     std::string description() const override { return "the xrdp log " + m_log.string(); }
     std::unique_ptr<SourceWatch> watch(std::function<void()> onChange) override {
         return watchFile(m_log, std::move(onChange));

@@ -44,7 +44,7 @@ cleanup() {
     ip netns delete "$attacker" 2>/dev/null || true
     drop_test_tables "$prefix"
     # The guard's lock on the log it followed, and its shared numbering, lie in the machine's lock folder.
-    rm -f "/run/lock/rdp-ostrel-xrdp${work//\//%4}%4xrdp-sesman.log."{guard,guard.holder,position}
+    rm -f "/run/lock/rdp-ostrel-xrdp${work//\//%4}%4xrdp-sesman.log."*
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -297,9 +298,16 @@ std::filesystem::path xrdpClaimFile(const std::filesystem::path& log) {
            ("rdp-ostrel-xrdp" + ChannelFileSource::fileNameText(absolute.string()) + ".guard");
 }
 
-std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log) {
+std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log, const std::string& markPlace) {
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a, 64 bits: a short name for the place
+    for (const unsigned char c : markPlace) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, ".%016llx.position", static_cast<unsigned long long>(hash));
     std::filesystem::path file = xrdpClaimFile(log);
-    file.replace_extension(".position");
+    file.replace_extension(name);
     return file;
 }
 

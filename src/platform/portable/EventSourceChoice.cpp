@@ -57,13 +57,10 @@ std::unique_ptr<EventSource> makeChosenEventSource(const EventSourceChoice& choi
     switch (choice.kind) {
     case EventSourceChoice::Kind::ChannelFile:
         return std::make_unique<ChannelFileSource>(places.channelFolder);
-    case EventSourceChoice::Kind::XrdpLog: {
+    case EventSourceChoice::Kind::XrdpLog:
         // One position file per log, so that a guard switched between logs starts each afresh.
-        auto source = std::make_unique<XrdpLogSource>(
-            choice.xrdpLog, places.stateFolder / (choice.xrdpLog.filename().string() + ".position"));
-        source->sharePositionAt(xrdpSharedPositionFile(choice.xrdpLog));
-        return source;
-    }
+        return std::make_unique<XrdpLogSource>(choice.xrdpLog,
+                                               places.stateFolder / (choice.xrdpLog.filename().string() + ".position"));
     case EventSourceChoice::Kind::EventLog:
         break;
     }

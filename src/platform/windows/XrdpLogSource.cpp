@@ -9,7 +9,7 @@ std::filesystem::path xrdpClaimFile(const std::filesystem::path&) {
     return {};
 }
 
-std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path&) {
+std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path&, const std::string&) {
     return {};
 }
 

@@ -2,7 +2,6 @@
 
 #include "common/Errors.h"
 #include "platform/EventSource.h"
-#include "platform/XrdpLogSource.h"
 #include "platform/portable/ChannelFileWriter.h"
 #include "settings/Settings.h"
 #include "support/TempFolder.h"
@@ -39,9 +38,6 @@ TEST(ChosenEventSourceTest, FollowsTheSettingAtEveryCall) {
     EXPECT_EQ(source.description(), "the xrdp log " + (folder / "xrdp-sesman.log").string());
     EXPECT_EQ(addressesOf(source.recordsAbove(0)), std::vector<std::string>{"203.0.113.7"});
     EXPECT_TRUE(std::filesystem::exists(folder / "xrdp-sesman.log.position")) << "kept beside Config.ini";
-    const std::filesystem::path shared = platform::xrdpSharedPositionFile(folder / "xrdp-sesman.log");
-    EXPECT_TRUE(std::filesystem::exists(shared)) << "and beside the machine's lock on the log";
-    std::filesystem::remove(shared);
 
     settings.set(&SettingsValues::EventSource, "syslog");
     EXPECT_THROW(source.recordsAbove(0), EConvertError);

@@ -25,13 +25,15 @@ protected:
     }
     void other() { std::ofstream(m_log, std::ios::app) << "[20261210-21:04:36] [INFO ] login successful\n"; }
     void scan() { GetEventlog(ctx().context, m_source, lastRecord()); }
-    // A guard's lock on the log lies in the machine's lock folder, not in the test's own.
+    // A guard's lock on the log, and the numbering it shares, lie in the machine's lock folder,
+    // not in the test's own.
     void TearDown() override {
-        std::filesystem::path holder = platform::xrdpClaimFile(m_log);
-        holder += ".holder";
+        const std::filesystem::path lock = platform::xrdpClaimFile(m_log);
+        const std::string ours = lock.stem().string() + ".";
         std::error_code ignored;
-        std::filesystem::remove(platform::xrdpClaimFile(m_log), ignored);
-        std::filesystem::remove(holder, ignored);
+        for (const auto& entry : std::filesystem::directory_iterator(lock.parent_path(), ignored))
+            if (entry.path().filename().string().starts_with(ours))
+                std::filesystem::remove(entry.path(), ignored);
         SightingsOnlyTest::TearDown();
     }
 
@@ -71,9 +73,6 @@ TEST_F(XrdpScanTest, OfTwoGuardsOnOneMachineFollowingTheLogOneReadsItAndTheOther
     OtherGuard second(tables(), "server-a");
     platform::XrdpLogSource secondSource{m_log, m_folder / "second" / "xrdp-sesman.log.position"};
     std::filesystem::create_directories(m_folder / "second");
-    // The machine's shared numbering, here in the test's folder.
-    m_source.sharePositionAt(m_folder / "shared.position");
-    secondSource.sharePositionAt(m_folder / "shared.position");
     TempFolder firstChannel;
     TempFolder secondChannel;
     NoProgress progress;
@@ -128,8 +127,13 @@ TEST(XrdpClaimFile, OneLockFileOfTheMachinePerLogWhateverItsSpelling) {
               platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
     EXPECT_NE(platform::xrdpClaimFile("/srv/xrdp/xrdp-sesman.log"),
               platform::xrdpClaimFile("/var/log/xrdp-sesman.log"));
-    EXPECT_EQ(platform::xrdpSharedPositionFile("/var/log/../log//xrdp-sesman.log"),
-              std::filesystem::path("/run/lock/rdp-ostrel-xrdp%4var%4log%4xrdp-sesman.log.position"));
+    // Its numbering beside it, one per place where the guards keep their marks.
+    const std::filesystem::path shared = platform::xrdpSharedPositionFile("/var/log/xrdp-sesman.log", "db/a");
+    EXPECT_EQ(shared.parent_path(), "/run/lock");
+    EXPECT_TRUE(shared.filename().string().starts_with("rdp-ostrel-xrdp%4var%4log%4xrdp-sesman.log."));
+    EXPECT_EQ(shared.extension(), ".position");
+    EXPECT_EQ(platform::xrdpSharedPositionFile("/var/log/../log//xrdp-sesman.log", "db/a"), shared);
+    EXPECT_NE(platform::xrdpSharedPositionFile("/var/log/xrdp-sesman.log", "db/b"), shared);
 }
 
 } // namespace
