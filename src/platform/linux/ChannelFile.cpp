@@ -108,14 +108,8 @@ std::optional<std::size_t> ChannelFile::readAt(std::uint64_t offset, char* buffe
 }
 
 bool ChannelFile::append(std::string_view bytes, SystemError& error) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fdOf(m_handle), bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return failed(error);
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
+    if (!platform::writeAll(fdOf(m_handle), bytes))
+        return failed(error);
     return true;
 }
 

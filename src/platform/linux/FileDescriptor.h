@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <unistd.h>
 #include <utility>
 
@@ -47,6 +48,19 @@ inline ssize_t readAt(int fd, void* buffer, std::size_t length, std::uint64_t of
         if (got >= 0 || errno != EINTR)
             return got;
     }
+}
+
+// write of every byte, going on after a signal and a short write: false with errno set.
+inline bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
 }
 
 } // namespace ostrel::platform

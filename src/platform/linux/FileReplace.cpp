@@ -59,14 +59,8 @@ void replaceFileContent(const fs::path& file, std::string_view bytes) {
         if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM)
             throw writeError(file, std::strerror(errno));
     }
-    for (std::string_view rest = bytes; !rest.empty();) {
-        const ssize_t written = ::write(fd.get(), rest.data(), rest.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            throw writeError(file, std::strerror(errno));
-        rest.remove_prefix(static_cast<std::size_t>(written));
-    }
+    if (!writeAll(fd.get(), bytes))
+        throw writeError(file, std::strerror(errno));
     // On disk before it takes the old file's place, or a crash could leave an empty file there.
     if (::fsync(fd.get()) != 0 || !fd.close())
         throw writeError(file, std::strerror(errno));

@@ -91,17 +91,10 @@ void writeXrdpLogPosition(const std::filesystem::path& file, const XrdpLogPositi
     if (!out)
         throw channelFileError("write", temporary,
                                SystemError{static_cast<std::uint32_t>(errno), std::strerror(errno)});
-    const std::string bytes = text.str();
-    for (std::size_t written = 0; written < bytes.size();) {
-        const ssize_t n = ::write(out.get(), bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const SystemError error{static_cast<std::uint32_t>(errno), std::strerror(errno)};
-            ::unlink(temporary.c_str());
-            throw channelFileError("write", temporary, error);
-        }
-        written += static_cast<std::size_t>(n);
+    if (!writeAll(out.get(), text.str())) {
+        const SystemError error{static_cast<std::uint32_t>(errno), std::strerror(errno)};
+        ::unlink(temporary.c_str());
+        throw channelFileError("write", temporary, error);
     }
     if (::rename(temporary.c_str(), file.c_str()) != 0) {
         const SystemError error{static_cast<std::uint32_t>(errno), std::strerror(errno)};
