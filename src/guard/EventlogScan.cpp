@@ -3,6 +3,7 @@
 #include "blocking/Firewall.h"
 #include "common/Conversion.h"
 #include "common/Errors.h"
+#include "common/Fnv1a.h"
 #include "common/LogText.h"
 #include "common/Operator.h"
 #include "config/IniFile.h"
@@ -64,14 +65,9 @@ void logElements(Operator& op, std::int64_t recordNumber, const std::vector<std:
 // What tells one record from another with the same number: a channel that was replaced by one
 // numbered from 1 again holds, at the mark's number, a record other than the one read there.
 std::string fingerprintOf(const platform::EventRecord& record) {
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a, 64 bits
+    std::uint64_t hash = Fnv1aStart;
     auto add = [&hash](const std::string& text) {
-        for (const unsigned char c : text) {
-            hash ^= c;
-            hash *= 1099511628211ull;
-        }
-        hash ^= 0xFF; // keeps ["ab"] and ["a", "b"] apart
-        hash *= 1099511628211ull;
+        hash = fnv1a("\xff", fnv1a(text, hash)); // the 0xFF keeps ["ab"] and ["a", "b"] apart
     };
     add(std::to_string(record.RecordNumber));
     for (const auto* elements : {&record.Data, &record.InsertionStrings}) {

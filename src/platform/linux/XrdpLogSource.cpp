@@ -1,5 +1,6 @@
 #include "platform/XrdpLogSource.h"
 
+#include "common/Fnv1a.h"
 #include "platform/linux/FileDescriptor.h"
 #include "platform/linux/GzipFile.h"
 #include "platform/linux/XrdpLogPosition.h"
@@ -299,13 +300,8 @@ std::filesystem::path xrdpClaimFile(const std::filesystem::path& log) {
 }
 
 std::filesystem::path xrdpSharedPositionFile(const std::filesystem::path& log, const std::string& markPlace) {
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a, 64 bits: a short name for the place
-    for (const unsigned char c : markPlace) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
     char name[32];
-    std::snprintf(name, sizeof name, ".%016llx.position", static_cast<unsigned long long>(hash));
+    std::snprintf(name, sizeof name, ".%016llx.position", static_cast<unsigned long long>(fnv1a(markPlace)));
     std::filesystem::path file = xrdpClaimFile(log);
     file.replace_extension(name);
     return file;
