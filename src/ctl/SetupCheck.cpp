@@ -6,7 +6,6 @@
 #include "ctl/CtlOptions.h"
 #include "db/Connection.h"
 #include "db/Tables.h"
-#include "platform/EventChannel.h"
 #include "platform/EventSource.h"
 #include "platform/FirewallCommand.h"
 #include "platform/portable/ChannelFileSource.h"
@@ -140,9 +139,8 @@ std::string readableEventSource(const CtlOptions& options, IniFile& ini) {
         return "readable (the xrdp log " + log.string() + ")";
     }
     std::unique_ptr<platform::EventSource> source =
-        options.eventlogGiven || choice->kind == platform::EventSourceChoice::Kind::ChannelFile
-            ? std::make_unique<platform::ChannelFileSource>(options.eventlog)
-            : platform::makeEventSource(options.eventlog);
+        options.eventlogGiven ? std::make_unique<platform::ChannelFileSource>(options.eventlog)
+                              : platform::makeChosenEventSource(*choice, {options.eventlog, {}});
     // A channel folder that is not there would make every pass find nothing, without an error.
     if (dynamic_cast<platform::ChannelFileSource*>(source.get()) &&
         !std::filesystem::is_directory(options.eventlog, ignored))
