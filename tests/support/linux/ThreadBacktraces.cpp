@@ -1,25 +1,32 @@
 #include "support/linux/ThreadBacktraces.h"
 
-#include <cstdio>
-#include <memory>
+#include "platform/linux/ChildProcess.h"
+#include "support/TempFolder.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 namespace ostrel::test {
 
 std::string threadBacktraces() {
-    // gdb stops this process while it reads the stacks; the deadline keeps a gdb that hangs
-    // from holding the test.
-    const std::string command = "command -v gdb >/dev/null || { echo 'no gdb here'; exit; }; "
-                                "timeout 60 gdb -nx -batch -p " +
-                                std::to_string(::getpid()) + " -ex 'thread apply all bt' 2>&1";
-    const std::unique_ptr<FILE, int (*)(FILE*)> output(::popen(command.c_str(), "r"), ::pclose);
-    if (!output)
-        return "gdb could not be started";
-    std::string text;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, output.get()))
-        text.append(buffer, n);
-    return text;
+    // gdb stops this process while it walks the stacks, so its output goes to a file read once
+    // it has let go: a pipe this process drains would fill and hold both for good. The deadline
+    // keeps a gdb that hangs from holding the test.
+    const TempFolder folder;
+    const std::filesystem::path file = folder / "stacks.txt";
+    try {
+        platform::runProcess({"sh", "-c",
+                              "exec gdb -nx -batch -p " + std::to_string(::getpid()) +
+                                  " -ex 'thread apply all bt' >'" + file.string() + "' 2>&1"},
+                             {}, std::chrono::seconds(60));
+    } catch (const std::exception& error) {
+        return std::string("no stacks: ") + error.what();
+    }
+    std::ostringstream text;
+    text << std::ifstream(file).rdbuf();
+    return text.str(); // without gdb, the shell's word that it is missing
 }
 
 } // namespace ostrel::test
