@@ -134,8 +134,8 @@ result="$(inside systemctl show rdp-ostrel -p Result --value)"
 [ "$result" = success ] || fail "the service ended with $result"
 
 # The same unit following an xrdp log, as the README's xrdp set-up has it: the sandboxed service
-# reads the log and takes its lock in the machine's /run/lock (a booted Debian has it; this
-# namespace's empty /run gets it as systemd-tmpfiles would make it).
+# reads the log, and takes its lock and shares its numbering in the machine's /run/lock (a booted
+# Debian has it; this namespace's empty /run gets it as systemd-tmpfiles would make it).
 inside install -d -m 1777 /run/lock
 inside install -d /var/lib/xrdp-test
 xrdp_log=/var/lib/xrdp-test/xrdp-sesman.log
@@ -149,6 +149,8 @@ inside test -e "/run/lock/rdp-ostrel-xrdp${xrdp_log//\//%4}.guard" || fail "no l
 authfail() { inside sh -c "echo '[20261211-10:00:00] [INFO ] AUTHFAIL: user=bob ip=::ffff:$1 time=1796983200' >> $xrdp_log"; }
 for _ in 1 2 3 4 5 6; do authfail 203.0.113.60; done
 within 30 in_set 203.0.113.60 || fail "the xrdp log's repeat offender was not blocked"
+inside sh -c "ls /run/lock/rdp-ostrel-xrdp${xrdp_log//\//%4}.*.position" >/dev/null ||
+    fail "no numbering of the xrdp log shared in /run/lock"
 inside systemctl stop rdp-ostrel || fail "systemctl stop (xrdp log)"
 result="$(inside systemctl show rdp-ostrel -p Result --value)"
 [ "$result" = success ] || fail "the service following the xrdp log ended with $result"
